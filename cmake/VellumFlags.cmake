@@ -1,0 +1,29 @@
+# Compiler flags shared by every tree.
+#
+# Byte-identity across builds: the same pixels and options give the same file bytes in the
+# native build and in both Windows builds. That needs IEEE single-precision arithmetic done
+# the same way everywhere: no fused multiply-add contraction, SSE (never x87) float math on
+# i686, and no libm transcendental feeding an output byte (constant tables instead).
+
+set(VELLUM_WARNINGS -Wall -Wextra)
+add_compile_options(
+  "$<$<COMPILE_LANGUAGE:C,CXX>:${VELLUM_WARNINGS}>"
+  "$<$<COMPILE_LANGUAGE:C,CXX>:-ffp-contract=off>")
+
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i[3-6]86|x86)$" OR CMAKE_SIZEOF_VOID_P EQUAL 4)
+  add_compile_options(-msse2 -mfpmath=sse)
+endif()
+
+if(VELLUM_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
+endif()
+
+find_package(Threads REQUIRED)
+
+# Helper: a static library of one subsystem, with the repository root as include root
+# so that code includes "core/blp_reader.h", "jpeg/jpeg_decoder.h" and so on.
+function(vellum_library name)
+  add_library(${name} STATIC ${ARGN})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+endfunction()

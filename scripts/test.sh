@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds every tree and runs every test.
+# The last line of output is "N passed, N failed".
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+bash scripts/setup.sh || { echo "setup failed"; echo "0 passed, 1 failed"; exit 1; }
+
+jobs=$(nproc 2>/dev/null || echo 2)
+passed=0
+failed=0
+summary=()
+
+# Builds one tree and runs its tests; adds its counts to the totals.
+run_tree() {
+  local name=$1; shift
+  local dir=build/$name
+  echo "=== $name: configure and build"
+  mkdir -p "$dir"
+  if ! cmake -S . -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1; then
+    cat "$dir.configure.log"; failed=$((failed + 1)); summary+=("$name: configure failed"); return
+  fi
+  if ! cmake --build "$dir" -j "$jobs" >"$dir.build.log" 2>&1; then
+    tail -50 "$dir.build.log"; failed=$((failed + 1)); summary+=("$name: build failed"); return
+  fi
+  if grep -q 'warning:' "$dir.build.log"; then
+    grep 'warning:' "$dir.build.log" | sort -u | head -20
+    failed=$((failed + 1)); summary+=("$name: compiler warnings")
+  fi
+  echo "=== $name: test"
+  local log=$dir.test.log
+  (cd "$dir" && ctest -j "$jobs" --output-on-failure --timeout 1200) >"$log" 2>&1
+  grep -E '^\s*[0-9]+/[0-9]+ Test' "$log" | grep -v ' Passed' | head -50
+  sed -n '/The following tests FAILED/,$p' "$log"
+  local line total bad
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
+  if [ -z "$line" ]; then
+    if grep -q 'No tests were found' "$log"; then summary+=("$name: no tests"); return; fi
+    tail -30 "$log"; failed=$((failed + 1)); summary+=("$name: ctest did not finish"); return
+  fi
+  total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+  bad=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<<"$line")
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+  summary+=("$name: $((total - bad)) passed, $bad failed")
+}
+
+mkdir -p build
+run_tree native -DCMAKE_BUILD_TYPE=Release
+
+echo
+echo "=== summary"
+for s in "${summary[@]}"; do echo "  $s"; done
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
