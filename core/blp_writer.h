@@ -63,9 +63,10 @@ BlpStatus buildBlpImage(SaveImage* image, const SaveOptions& options, uint64_t* 
 // bytesPerPixel 1 (palette-expanded B, G, R, A), 3 (R, G, B, 255) or 4 (R, G, B, A):
 // derives trueColour and the alpha depth, brings the pixels into working order and runs
 // buildBlpImage.
+// paletteCount is the number of palette entries the source defines (see SaveImage).
 BlpStatus encodeBlpImage(uint32_t width, uint32_t height, uint32_t bytesPerPixel, uint8_t* palette,
                          uint8_t* pixels, const SaveOptions& options, BlpOutput* output,
-                         uint64_t* fileLength);
+                         uint64_t* fileLength, uint32_t paletteCount = 256);
 
 // Splits the common start of the level streams of a JPEG file (three or more levels)
 // into the shared header, moving the levels down; returns the shared length P.
