@@ -27,3 +27,8 @@ function(vellum_library name)
   add_library(${name} STATIC ${ARGN})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
 endfunction()
+
+# Windows trees: static runtime, the Wine test runner, plug-in helpers.
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/VellumWindows.cmake)
+endif()
