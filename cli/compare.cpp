@@ -1,0 +1,122 @@
+// compare: PSNR of images against a reference, for PNG and BLP files alike (BLP level 0 as
+// the reader delivers it). Colour and alpha are measured apart.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "cli/commands.h"
+#include "cli/png_io.h"
+#include "core/blp_reader.h"
+
+namespace vellum::cli {
+
+namespace {
+
+bool looksLikeBlp(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  uint8_t magic[4] = {};
+  size_t got = std::fread(magic, 1, 4, f);
+  std::fclose(f);
+  return got == 4 && hasBlpSignature(magic);
+}
+
+int readBlpRgba(const std::string& path, uint64_t maxPixels, RgbaImage* image, std::string* error) {
+  BlpSource source;
+  BlpStatus status = openFileSource(path.c_str(), &source);
+  BlpReader reader;
+  if (status == BlpStatus::Ok) status = blpReaderOpen(&reader, source);
+  reader.maxPixels = maxPixels;
+  BlpInfo info;
+  if (status == BlpStatus::Ok) status = blpReaderDescribe(&reader, &info);
+  const uint64_t pixels = uint64_t(info.width) * info.height;
+  std::unique_ptr<uint8_t[]> row = status == BlpStatus::Ok ? allocateBytes(info.bytesPerRow) : nullptr;
+  if (status == BlpStatus::Ok) image->pixels = allocateBytes(pixels * 4);
+  if (status == BlpStatus::Ok && (!row || !image->pixels)) status = BlpStatus::OutOfMemory;
+  if (status != BlpStatus::Ok) {
+    blpReaderClose(&reader);
+    *error = blpStatusText(status);
+    return status == BlpStatus::OutOfMemory ? kExitNoMemory : kExitBadInput;
+  }
+  uint8_t palette[256][3] = {};
+  blpReaderPalette(&reader, palette);
+  image->width = info.width;
+  image->height = info.height;
+  image->hasAlpha = info.bitsPerPixel == 32;
+  for (uint32_t y = 0; y < info.height; ++y) {
+    blpReaderReadRow(&reader, y, row.get());
+    uint8_t* out = image->pixels.get() + uint64_t(y) * info.width * 4;
+    for (uint32_t x = 0; x < info.width; ++x, out += 4) {
+      if (info.bitsPerPixel == 8) {
+        std::memcpy(out, palette[row[x]], 3);
+        out[3] = 255;
+      } else if (info.bitsPerPixel == 24) {
+        std::memcpy(out, row.get() + 3 * uint64_t(x), 3);
+        out[3] = 255;
+      } else {
+        std::memcpy(out, row.get() + 4 * uint64_t(x), 4);
+      }
+    }
+  }
+  blpReaderClose(&reader);
+  return kExitOk;
+}
+
+int readImage(const std::string& path, uint64_t maxPixels, RgbaImage* image, std::string* error) {
+  Outcome check;
+  if (!checkInputFile(path, &check)) {
+    *error = check.message;
+    return check.code;
+  }
+  return looksLikeBlp(path) ? readBlpRgba(path, maxPixels, image, error) : readPngRgba(path, maxPixels, image, error);
+}
+
+std::string psnrText(uint64_t squaredError, uint64_t samples) {
+  if (squaredError == 0) return "inf";
+  double mse = double(squaredError) / double(samples);
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.2f dB", 10.0 * std::log10(255.0 * 255.0 / mse));
+  return buffer;
+}
+
+}  // namespace
+
+int runCompare(const Settings& s) {
+  RgbaImage reference;
+  std::string error;
+  int rc = readImage(s.operands[0], s.maxPixels, &reference, &error);
+  if (rc != kExitOk) {
+    std::fprintf(stderr, "vellum: %s: %s\n", s.operands[0].c_str(), error.c_str());
+    return rc;
+  }
+  int code = kExitOk;
+  for (size_t i = 1; i < s.operands.size(); ++i) {
+    const std::string& path = s.operands[i];
+    RgbaImage image;
+    rc = readImage(path, s.maxPixels, &image, &error);
+    if (rc == kExitOk && (image.width != reference.width || image.height != reference.height)) {
+      error = "size " + std::to_string(image.width) + " x " + std::to_string(image.height) + " differs from the reference's " +
+              std::to_string(reference.width) + " x " + std::to_string(reference.height);
+      rc = kExitBadInput;
+    }
+    if (rc != kExitOk) {
+      std::fprintf(stderr, "vellum: %s: %s\n", path.c_str(), error.c_str());
+      code = rc > code ? rc : code;
+      continue;
+    }
+    const uint64_t pixels = uint64_t(image.width) * image.height;
+    uint64_t colourError = 0, alphaError = 0;
+    int largest = 0;
+    for (uint64_t k = 0; k < pixels * 4; ++k) {
+      int d = int(image.pixels[k]) - int(reference.pixels[k]);
+      if (d < 0) d = -d;
+      if (d > largest) largest = d;
+      (k % 4 == 3 ? alphaError : colourError) += uint64_t(d * d);
+    }
+    std::printf("%s: PSNR colour %s, alpha %s, largest difference %d\n", path.c_str(),
+                psnrText(colourError, pixels * 3).c_str(), psnrText(alphaError, pixels).c_str(), largest);
+  }
+  return code;
+}
+
+}  // namespace vellum::cli

@@ -1,0 +1,115 @@
+// encode: PNG to BLP. The PNG is mapped onto the writer's input as the plug-ins do it
+// (see png_io.h), the whole file is built in memory, then written through a temporary file.
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "cli/commands.h"
+#include "cli/output_file.h"
+#include "cli/png_io.h"
+#include "core/blp_reader.h"
+#include "core/blp_writer.h"
+
+namespace vellum::cli {
+
+namespace {
+
+// The writer's output area, grown on request (a JPEG level of noise at high quality can
+// need more than the initial 8 bytes a pixel).
+struct GrowableArea {
+  std::unique_ptr<uint8_t[]> bytes;
+};
+
+bool growArea(void* context, uint64_t minCapacity, BlpOutput* output) {
+  auto* area = static_cast<GrowableArea*>(context);
+  uint64_t capacity = output->capacity + output->capacity / 2;
+  if (capacity < minCapacity) capacity = minCapacity;
+  std::unique_ptr<uint8_t[]> bigger = allocateBytes(capacity);
+  if (!bigger) return false;
+  if (output->data != nullptr) std::memcpy(bigger.get(), output->data, size_t(output->capacity));
+  area->bytes = std::move(bigger);
+  output->data = area->bytes.get();
+  output->capacity = capacity;
+  return true;
+}
+
+// Builds the BLP bytes of a decoded PNG. Grey without alpha, RGB and RGBA take the path of
+// the XnView plug-in (bytes per pixel 1, 3 or 4), so that both write the same bytes; a
+// paletted PNG keeps its own entry count, and indexed images with alpha go to the writer
+// as indexed input (no quantizer) whose pixels carry their own alpha.
+BlpStatus buildFromPng(PngPicture* picture, const SaveOptions& options, BlpOutput* output, uint64_t* length) {
+  const BlpContentType type = options.contentType;
+  const bool xnviewForm = !picture->indexed || (picture->colourType != 3 && !picture->hasAlpha);
+  if (xnviewForm) {
+    uint32_t bytesPerPixel = picture->indexed ? 1 : picture->hasAlpha ? 4 : 3;
+    return encodeBlpImage(picture->width, picture->height, bytesPerPixel, picture->palette, picture->pixels.get(),
+                          options, output, length);
+  }
+  SaveImage image;
+  image.width = picture->width;
+  image.height = picture->height;
+  image.trueColour = false;
+  image.alphaDepth = outputAlphaDepth(type, picture->hasAlpha);
+  image.palette = picture->palette;
+  image.paletteCount = picture->paletteCount;
+  image.pixels = picture->pixels.get();
+  image.output = *output;
+  if (needsRedBlueSwap(type, true)) swapRedBlue(image.pixels, uint64_t(image.width) * image.height);
+  BlpStatus status = buildBlpImage(&image, options, length);
+  *output = image.output;
+  return status;
+}
+
+}  // namespace
+
+Outcome encodeFile(const Job& job, const Settings& settings) {
+  Outcome check;
+  if (!checkInputFile(job.input, &check)) return check;
+
+  OutputFile out;
+  std::string error;
+  int rc = beginOutput(job.output, settings.force, job.makeFolder, &out, &error);
+  if (rc != kExitOk) return failure(rc, job.output, error);
+
+  PngPicture picture;
+  rc = readPng(job.input, settings.maxPixels, &picture, &error);
+  if (rc != kExitOk) {
+    abandonOutput(&out);
+    return failure(rc, job.input, error);
+  }
+  // Readers accept sides up to 32768; a larger file could be written but not read back.
+  if (picture.width > kBlpMaxSide || picture.height > kBlpMaxSide || checkSaveSize(picture.width, picture.height) != BlpStatus::Ok) {
+    abandonOutput(&out);
+    return failure(kExitBadInput, job.input,
+                   "image of " + std::to_string(picture.width) + " x " + std::to_string(picture.height) +
+                       " pixels cannot be saved as BLP (sides 1 to 32768)");
+  }
+
+  GrowableArea area;
+  BlpOutput output;
+  output.capacity = blpOutputCapacity(picture.width, picture.height);
+  area.bytes = allocateBytes(output.capacity);
+  output.data = area.bytes.get();
+  output.growContext = &area;
+  output.grow = growArea;
+  uint64_t length = 0;
+  BlpStatus status = area.bytes ? buildFromPng(&picture, settings.save, &output, &length) : BlpStatus::OutOfMemory;
+  picture.pixels.reset();
+  if (status != BlpStatus::Ok) {
+    abandonOutput(&out);
+    return failure(status == BlpStatus::OutOfMemory ? kExitNoMemory : kExitBadInput, job.input, blpStatusText(status));
+  }
+  if (std::fwrite(output.data, 1, size_t(length), out.file) != size_t(length)) {
+    error = systemError(errno);
+    abandonOutput(&out);
+    return failure(kExitCannotWrite, job.output, error);
+  }
+  rc = commitOutput(&out, settings.force, &error);
+  if (rc != kExitOk) return failure(rc, job.output, error);
+  Outcome done;
+  done.outputs = 1;
+  done.bytesWritten = length;
+  return done;
+}
+
+}  // namespace vellum::cli

@@ -1,0 +1,231 @@
+#include "cli/png_io.h"
+
+#include <spng.h>
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "cli/cli_common.h"
+#include "core/blp_reader.h"
+
+namespace vellum::cli {
+
+namespace {
+
+// Ancillary chunks are not used; bound what libspng may hold of them.
+constexpr size_t kChunkLimit = size_t(64) << 20;
+
+struct SpngContext {
+  spng_ctx* ctx = nullptr;
+  std::FILE* file = nullptr;
+  ~SpngContext() {
+    if (ctx != nullptr) spng_ctx_free(ctx);
+    if (file != nullptr) std::fclose(file);
+  }
+};
+
+std::string spngReason(int code) {
+  if (code == SPNG_IO_EOF || code == SPNG_EOF) return "truncated PNG file";
+  if (code == SPNG_ESIGNATURE) return "not a PNG file";
+  return std::string("corrupt PNG file (") + spng_strerror(code) + ")";
+}
+
+// Opens the file and reads the header. Fails on a missing file, a non-PNG or a size above
+// the limit, before any pixel memory is taken.
+int openPng(const std::string& path, uint64_t maxPixels, SpngContext* png, spng_ihdr* ihdr,
+            std::string* error) {
+  png->file = std::fopen(path.c_str(), "rb");
+  if (png->file == nullptr) {
+    *error = systemError(errno);
+    return kExitBadInput;
+  }
+  png->ctx = spng_ctx_new(0);
+  if (png->ctx == nullptr) {
+    *error = "not enough memory";
+    return kExitNoMemory;
+  }
+  spng_set_chunk_limits(png->ctx, kChunkLimit, kChunkLimit);
+  spng_set_crc_action(png->ctx, SPNG_CRC_ERROR, SPNG_CRC_ERROR);
+  int rc = spng_set_png_file(png->ctx, png->file);
+  if (rc == 0) rc = spng_get_ihdr(png->ctx, ihdr);
+  if (rc != 0) {
+    *error = spngReason(rc);
+    return kExitBadInput;
+  }
+  uint64_t pixels = uint64_t(ihdr->width) * ihdr->height;
+  if (pixels > maxPixels) {
+    *error = "image of " + std::to_string(ihdr->width) + " x " + std::to_string(ihdr->height) +
+             " pixels is over the limit of " + std::to_string(maxPixels) + " pixels (--max-pixels)";
+    return kExitBadInput;
+  }
+  return kExitOk;
+}
+
+// Decodes the whole image as 8-bit R, G, B, A with transparency applied; 16-bit samples
+// keep their high byte.
+int decodeRgba8(SpngContext* png, const spng_ihdr& ihdr, std::unique_ptr<uint8_t[]>* out,
+                std::string* error) {
+  const uint64_t pixels = uint64_t(ihdr.width) * ihdr.height;
+  const bool wide = ihdr.bit_depth == 16;
+  const int format = wide ? SPNG_FMT_RGBA16 : SPNG_FMT_RGBA8;
+  size_t size = 0;
+  int rc = spng_decoded_image_size(png->ctx, format, &size);
+  if (rc != 0) {
+    *error = spngReason(rc);
+    return kExitBadInput;
+  }
+  if (uint64_t(size) != pixels * (wide ? 8 : 4)) {
+    *error = "unexpected decoded size";
+    return kExitBadInput;
+  }
+  std::unique_ptr<uint8_t[]> image = allocateBytes(pixels * 4);
+  std::unique_ptr<uint8_t[]> wideImage = wide ? allocateBytes(size) : nullptr;
+  if (!image || (wide && !wideImage)) {
+    *error = "not enough memory";
+    return kExitNoMemory;
+  }
+  rc = spng_decode_image(png->ctx, wide ? wideImage.get() : image.get(), size, format, SPNG_DECODE_TRNS);
+  if (rc != 0) {
+    *error = spngReason(rc);
+    return kExitBadInput;
+  }
+  if (wide) {
+    // Host-endian 16-bit samples: keep the high byte of each.
+    const uint8_t* in = wideImage.get();
+    uint8_t* o = image.get();
+    for (uint64_t i = 0; i < pixels * 4; ++i, in += 2) {
+      uint16_t sample;
+      std::memcpy(&sample, in, 2);
+      o[i] = uint8_t(sample >> 8);
+    }
+  }
+  *out = std::move(image);
+  return kExitOk;
+}
+
+}  // namespace
+
+int readPng(const std::string& path, uint64_t maxPixels, PngPicture* picture, std::string* error) {
+  SpngContext png;
+  spng_ihdr ihdr{};
+  int rc = openPng(path, maxPixels, &png, &ihdr, error);
+  if (rc != kExitOk) return rc;
+
+  picture->width = ihdr.width;
+  picture->height = ihdr.height;
+  picture->colourType = ihdr.color_type;
+  picture->bitDepth = ihdr.bit_depth;
+  spng_trns trns{};
+  const bool hasTrns = spng_get_trns(png.ctx, &trns) == 0;
+  std::memset(picture->palette, 0, sizeof picture->palette);
+
+  switch (ihdr.color_type) {
+    case SPNG_COLOR_TYPE_GRAYSCALE:
+    case SPNG_COLOR_TYPE_GRAYSCALE_ALPHA:
+      picture->indexed = true;
+      picture->hasAlpha = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA || hasTrns;
+      picture->paletteCount = 256;
+      for (int i = 0; i < 256; ++i) {
+        uint8_t* e = picture->palette + 4 * i;
+        e[0] = e[1] = e[2] = uint8_t(i);
+        e[3] = 255;
+      }
+      break;
+    case SPNG_COLOR_TYPE_INDEXED: {
+      spng_plte plte{};
+      int prc = spng_get_plte(png.ctx, &plte);
+      if (prc != 0 || plte.n_entries == 0 || plte.n_entries > 256) {
+        *error = prc != 0 ? spngReason(prc) : "corrupt PNG file (empty palette)";
+        return kExitBadInput;
+      }
+      picture->indexed = true;
+      picture->hasAlpha = hasTrns;
+      picture->paletteCount = plte.n_entries;
+      for (uint32_t i = 0; i < plte.n_entries; ++i) {
+        uint8_t* e = picture->palette + 4 * i;
+        e[0] = plte.entries[i].blue;
+        e[1] = plte.entries[i].green;
+        e[2] = plte.entries[i].red;
+        e[3] = 255;
+      }
+      break;
+    }
+    default:  // RGB, RGBA
+      picture->indexed = false;
+      picture->hasAlpha = ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA || hasTrns;
+      picture->paletteCount = 256;
+      break;
+  }
+
+  rc = decodeRgba8(&png, ihdr, &picture->pixels, error);
+  if (rc != kExitOk) return rc;
+  if (picture->indexed) {
+    // Palette-expanded and grey pixels travel in the palette's order, B, G, R, A.
+    uint8_t* p = picture->pixels.get();
+    const uint64_t pixels = uint64_t(ihdr.width) * ihdr.height;
+    for (uint64_t i = 0; i < pixels; ++i, p += 4) {
+      uint8_t red = p[0];
+      p[0] = p[2];
+      p[2] = red;
+    }
+  }
+  return kExitOk;
+}
+
+int readPngRgba(const std::string& path, uint64_t maxPixels, RgbaImage* image, std::string* error) {
+  SpngContext png;
+  spng_ihdr ihdr{};
+  int rc = openPng(path, maxPixels, &png, &ihdr, error);
+  if (rc != kExitOk) return rc;
+  spng_trns trns{};
+  image->width = ihdr.width;
+  image->height = ihdr.height;
+  image->hasAlpha = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
+                    ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA || spng_get_trns(png.ctx, &trns) == 0;
+  return decodeRgba8(&png, ihdr, &image->pixels, error);
+}
+
+bool writePng(std::FILE* file, uint32_t width, uint32_t height, uint8_t colourType,
+              const uint8_t (*paletteRgb)[3], uint32_t paletteCount, PngRowSource row,
+              void* context, std::string* error) {
+  const uint32_t channels = colourType == SPNG_COLOR_TYPE_INDEXED ? 1 : colourType == SPNG_COLOR_TYPE_TRUECOLOR ? 3 : 4;
+  const uint64_t rowBytes = uint64_t(width) * channels;
+  std::unique_ptr<uint8_t[]> rowBuffer = allocateBytes(rowBytes);
+  spng_ctx* ctx = rowBuffer ? spng_ctx_new(SPNG_CTX_ENCODER) : nullptr;
+  if (ctx == nullptr) {
+    *error = "not enough memory";
+    return false;
+  }
+  spng_ihdr ihdr{};
+  ihdr.width = width;
+  ihdr.height = height;
+  ihdr.bit_depth = 8;
+  ihdr.color_type = colourType;
+  int rc = spng_set_png_file(ctx, file);
+  if (rc == 0) rc = spng_set_ihdr(ctx, &ihdr);
+  if (rc == 0 && colourType == SPNG_COLOR_TYPE_INDEXED) {
+    spng_plte plte{};
+    plte.n_entries = paletteCount;
+    for (uint32_t i = 0; i < paletteCount; ++i) {
+      plte.entries[i].red = paletteRgb[i][0];
+      plte.entries[i].green = paletteRgb[i][1];
+      plte.entries[i].blue = paletteRgb[i][2];
+    }
+    rc = spng_set_plte(ctx, &plte);
+  }
+  if (rc == 0) rc = spng_encode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE);
+  for (uint32_t y = 0; rc == 0 && y < height; ++y) {
+    row(context, y, rowBuffer.get());
+    rc = spng_encode_row(ctx, rowBuffer.get(), size_t(rowBytes));
+    if (rc == SPNG_EOI && y + 1 == height) rc = 0;
+  }
+  spng_ctx_free(ctx);
+  if (rc != 0) {
+    *error = rc == SPNG_IO_ERROR ? systemError(errno) : std::string("PNG encoder: ") + spng_strerror(rc);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace vellum::cli

@@ -1,0 +1,53 @@
+// PNG files through libspng: reading a PNG into the writer's input form (as the plug-ins
+// hand images to the writer) and writing rows as a PNG.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace vellum::cli {
+
+// A PNG decoded for saving as BLP.
+//   grey (with or without alpha)  -> indexed input with the grey ramp, 256 entries
+//   palette (with or without tRNS) -> indexed input keeping its PLTE entries
+//   RGB, RGBA                     -> true colour
+// An alpha channel or a tRNS chunk makes the image carry alpha. 16-bit samples are
+// reduced to their high byte.
+struct PngPicture {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint8_t colourType = 0;     // as stored: 0 grey, 2 RGB, 3 palette, 4 grey + alpha, 6 RGBA
+  uint8_t bitDepth = 0;       // as stored: 1, 2, 4, 8 or 16
+  bool indexed = false;       // grey or palette source
+  bool hasAlpha = false;      // alpha channel or tRNS
+  uint32_t paletteCount = 0;  // palette entries the source defines (256 for grey)
+  uint8_t palette[1024] = {}; // B, G, R, 255 per entry; unused entries 0
+  // width * height pixels of 4 bytes: B, G, R, A for indexed sources (expanded through the
+  // palette), R, G, B, A for true colour. Without alpha A is 255.
+  std::unique_ptr<uint8_t[]> pixels;
+};
+
+// Reads a PNG file. The size is checked against maxPixels before the pixels are allocated.
+// Returns an exit code (kExitOk on success) and on failure the reason in *error.
+int readPng(const std::string& path, uint64_t maxPixels, PngPicture* picture, std::string* error);
+
+// Reads a PNG, BLP level 0 or PNG, as plain R, G, B, A pixels (for comparisons).
+struct RgbaImage {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  bool hasAlpha = false;
+  std::unique_ptr<uint8_t[]> pixels;  // R, G, B, A
+};
+int readPngRgba(const std::string& path, uint64_t maxPixels, RgbaImage* image, std::string* error);
+
+// Writes a PNG of 8-bit samples: colour type 2 (RGB), 3 (palette, with `paletteRgb` of
+// `paletteCount` entries) or 6 (RGBA). Rows come from `row(context, y, destination)` in
+// order, so that no whole image needs to be held. Returns false with *error on failure.
+using PngRowSource = void (*)(void* context, uint32_t y, uint8_t* destination);
+bool writePng(std::FILE* file, uint32_t width, uint32_t height, uint8_t colourType,
+              const uint8_t (*paletteRgb)[3], uint32_t paletteCount, PngRowSource row,
+              void* context, std::string* error);
+
+}  // namespace vellum::cli

@@ -1,0 +1,44 @@
+// The parsed command line of `vellum`.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/cli_common.h"
+#include "core/save_options.h"
+
+namespace vellum::cli {
+
+enum class Command { None, Info, Decode, Encode, Generate, Compare };
+
+struct Settings {
+  Command command = Command::None;
+  std::vector<std::string> operands;
+  std::string output;          // -o
+  bool haveOutput = false;
+  bool force = false;          // -f
+  bool recursive = false;      // -r
+  bool json = false;           // info --json
+  bool quiet = false;          // -q: no summary line
+  unsigned jobs = 1;           // -j
+  uint64_t maxPixels = kDefaultMaxPixels;
+  int level = -1;              // decode --level (-1: level 0)
+  bool allLevels = false;      // decode --all-levels
+  SaveOptions save;            // encode: the dialog's defaults unless changed
+  uint32_t textureSize = 512;  // generate --size
+};
+
+// Parses argv. Returns kExitOk with *settings filled, or -1 after printing --help or
+// --version (exit 0), or kExitUsage after printing the reason.
+int parseCommandLine(int argc, char** argv, Settings* settings);
+
+// Content type and quantizer names as the command line takes them: the short names
+// ("blp2-dxt", "dl3-fast") or the dialog's labels ("BLP2 DirX Compress", "Dennis Lee3 fast"),
+// case-insensitive.
+bool parseContentType(const std::string& text, BlpContentType* type);
+bool parseQuantizer(const std::string& text, QuantizerKind* kind);
+const char* contentTypeName(BlpContentType type);  // "blp2-dxt"
+const char* quantizerName(QuantizerKind kind);     // "dl3-fast"
+
+}  // namespace vellum::cli

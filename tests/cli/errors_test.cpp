@@ -1,0 +1,248 @@
+// Bad inputs, unwritable outputs, the no-overwrite rule and interruption: the documented
+// exit code, one line on stderr naming the file, and no output or temporary file left.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "cli_harness.h"
+#include "test_images.h"
+
+namespace vellum::clitest {
+namespace {
+
+constexpr int kBadInput = 1, kUsage = 2, kCannotWrite = 3;
+
+// One "vellum: FILE: reason" line on stderr.
+void expectOneLineAbout(const RunResult& r, const std::string& file) {
+  EXPECT_EQ(lineCount(r.err), 1u) << r.err;
+  EXPECT_EQ(r.err.rfind("vellum: " + file + ": ", 0), 0u) << r.err;
+}
+
+// A small valid BLP written by the tool itself.
+void makeBlp(const ScratchDir& dir, const std::string& name, const char* format = "blp2-paletted8") {
+  ASSERT_TRUE(writePngFile(dir / "src.png", makeSource(InputKind::Rgba).png));
+  ASSERT_EQ(runVellum({"encode", "-q", "-f", "--format", format, dir / "src.png", "-o", dir / name}).exitCode, 0);
+}
+
+TEST(BadInput, NotAPng) {
+  ScratchDir dir;
+  writeBytes(dir / "fake.png", Bytes{'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  RunResult r = runVellum({"encode", dir / "fake.png"});
+  EXPECT_EQ(r.exitCode, kBadInput);
+  expectOneLineAbout(r, dir / "fake.png");
+  EXPECT_NE(r.err.find("not a PNG"), std::string::npos) << r.err;
+  EXPECT_EQ(filesIn(dir.path), std::vector<std::string>{"fake.png"});
+}
+
+TEST(BadInput, TruncatedPng) {
+  ScratchDir dir;
+  ASSERT_TRUE(writePngFile(dir / "whole.png", makeSource(InputKind::Rgb).png));
+  Bytes png = readBytes(dir / "whole.png");
+  png.resize(png.size() / 2);
+  writeBytes(dir / "half.png", png);
+  RunResult r = runVellum({"encode", dir / "half.png"});
+  EXPECT_EQ(r.exitCode, kBadInput);
+  expectOneLineAbout(r, dir / "half.png");
+  EXPECT_FALSE(fileExists(dir / "half.blp"));
+  EXPECT_FALSE(anyTemporary(dir.path));
+}
+
+TEST(BadInput, TruncatedBlp) {
+  ScratchDir dir;
+  makeBlp(dir, "whole.blp");
+  Bytes blp = readBytes(dir / "whole.blp");
+  for (size_t keep : {size_t(0), size_t(3), size_t(100), size_t(160)}) {
+    SCOPED_TRACE(keep);
+    writeBytes(dir / "cut.blp", Bytes(blp.begin(), blp.begin() + keep));
+    RunResult r = runVellum({"decode", dir / "cut.blp"});
+    EXPECT_EQ(r.exitCode, kBadInput);
+    expectOneLineAbout(r, dir / "cut.blp");
+    EXPECT_FALSE(fileExists(dir / "cut.png"));
+    RunResult info = runVellum({"info", dir / "cut.blp"});
+    EXPECT_EQ(info.exitCode, kBadInput);
+    expectOneLineAbout(info, dir / "cut.blp");
+  }
+  EXPECT_FALSE(anyTemporary(dir.path));
+}
+
+TEST(BadInput, MissingFileAndFolderOperand) {
+  ScratchDir dir;
+  for (const char* command : {"encode", "decode", "info"}) {
+    RunResult r = runVellum({command, dir / "nothing.png"});
+    EXPECT_EQ(r.exitCode, kBadInput) << command;
+    expectOneLineAbout(r, dir / "nothing.png");
+    EXPECT_NE(r.err.find("No such file"), std::string::npos);
+  }
+  RunResult r = runVellum({"encode", dir.path});
+  EXPECT_EQ(r.exitCode, kBadInput);
+  expectOneLineAbout(r, dir.path);
+  EXPECT_TRUE(filesIn(dir.path).empty());
+}
+
+TEST(BadInput, NotABlp) {
+  ScratchDir dir;
+  ASSERT_TRUE(writePngFile(dir / "image.blp", makeSource(InputKind::Rgb).png));  // a PNG named .blp
+  RunResult r = runVellum({"decode", dir / "image.blp"});
+  EXPECT_EQ(r.exitCode, kBadInput);
+  expectOneLineAbout(r, dir / "image.blp");
+  EXPECT_NE(r.err.find("not a BLP file"), std::string::npos);
+  EXPECT_FALSE(fileExists(dir / "image.png"));
+}
+
+TEST(BadInput, PngOverThePixelLimit) {
+  ScratchDir dir;
+  ASSERT_TRUE(writePngFile(dir / "in.png", makeSource(InputKind::Rgb).png));  // 37 x 29 = 1073
+  RunResult r = runVellum({"encode", "--max-pixels", "1000", dir / "in.png"});
+  EXPECT_EQ(r.exitCode, kBadInput);
+  expectOneLineAbout(r, dir / "in.png");
+  EXPECT_NE(r.err.find("--max-pixels"), std::string::npos);
+  EXPECT_FALSE(fileExists(dir / "in.blp"));
+  EXPECT_FALSE(anyTemporary(dir.path));
+  EXPECT_EQ(runVellum({"encode", "-q", "--max-pixels", "1073", dir / "in.png"}).exitCode, 0);
+}
+
+// A header that claims 32768 x 32768 JPEG pixels (4 GiB decoded) in a file of a few
+// hundred bytes is refused by the default limit before anything is allocated.
+TEST(BadInput, BlpClaimingAnEnormousSize) {
+  ScratchDir dir;
+  Bytes blp(400, 0);
+  std::memcpy(blp.data(), "BLP1", 4);
+  storeLe(blp, 8, 8);        // alphaBits
+  storeLe(blp, 12, 32768);   // width
+  storeLe(blp, 16, 32768);   // height
+  storeLe(blp, 28, 160);     // level 0 offset
+  storeLe(blp, 92, 240);     // level 0 size
+  writeBytes(dir / "huge.blp", blp);
+  RunResult r = runVellum({"decode", dir / "huge.blp"});
+  EXPECT_EQ(r.exitCode, kBadInput);
+  expectOneLineAbout(r, dir / "huge.blp");
+  EXPECT_NE(r.err.find("over the limit"), std::string::npos) << r.err;
+  EXPECT_FALSE(fileExists(dir / "huge.png"));
+  EXPECT_FALSE(anyTemporary(dir.path));
+  // info reads only the header and tables.
+  RunResult info = runVellum({"info", dir / "huge.blp"});
+  EXPECT_EQ(info.exitCode, 0) << info.err;
+}
+
+TEST(CannotWrite, OutputFolderThatCannotBeMade) {
+  ScratchDir dir;
+  ASSERT_TRUE(writePngFile(dir / "in.png", makeSource(InputKind::Rgb).png));
+  writeBytes(dir / "plain-file", Bytes{1});
+  // A folder below a plain file cannot exist, for root as for anyone.
+  RunResult r = runVellum({"encode", dir / "in.png", "-o", dir / "plain-file/out/"});
+  EXPECT_EQ(r.exitCode, kCannotWrite);
+  EXPECT_EQ(lineCount(r.err), 1u) << r.err;
+  EXPECT_NE(r.err.find("cannot create folder"), std::string::npos) << r.err;
+  RunResult r2 = runVellum({"encode", dir / "in.png", "-o", dir / "no-such-folder/out.blp"});
+  EXPECT_EQ(r2.exitCode, kCannotWrite);
+  expectOneLineAbout(r2, dir / "no-such-folder/out.blp");
+  EXPECT_EQ(filesIn(dir.path).size(), 2u);
+}
+
+TEST(CannotWrite, ReadOnlyFolder) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  ScratchDir dir;
+  ASSERT_TRUE(writePngFile(dir / "in.png", makeSource(InputKind::Rgb).png));
+  mkdir((dir / "ro").c_str(), 0555);
+  RunResult r = runVellum({"encode", dir / "in.png", "-o", dir / "ro/out.blp"});
+  EXPECT_EQ(r.exitCode, kCannotWrite);
+  expectOneLineAbout(r, dir / "ro/out.blp");
+  EXPECT_TRUE(filesIn(dir / "ro").empty());
+}
+
+TEST(Overwrite, KeptWithoutForceReplacedWithForce) {
+  ScratchDir dir;
+  ASSERT_TRUE(writePngFile(dir / "in.png", makeSource(InputKind::Rgb).png));
+  writeBytes(dir / "in.blp", Bytes{'o', 'l', 'd'});
+  RunResult r = runVellum({"encode", dir / "in.png"});
+  EXPECT_EQ(r.exitCode, kCannotWrite);
+  expectOneLineAbout(r, dir / "in.blp");
+  EXPECT_NE(r.err.find("--force"), std::string::npos);
+  EXPECT_EQ(readBytes(dir / "in.blp"), (Bytes{'o', 'l', 'd'}));
+
+  RunResult forced = runVellum({"encode", "--force", dir / "in.png"});
+  EXPECT_EQ(forced.exitCode, 0) << forced.err;
+  Bytes now = readBytes(dir / "in.blp");
+  ASSERT_GT(now.size(), 4u);
+  EXPECT_EQ(std::string(now.begin(), now.begin() + 4), "BLP1");
+  EXPECT_EQ(filesIn(dir.path).size(), 2u);
+
+  // The same rule for decode.
+  writeBytes(dir / "in.png.bak", readBytes(dir / "in.png"));
+  RunResult d = runVellum({"decode", dir / "in.blp"});
+  EXPECT_EQ(d.exitCode, kCannotWrite);
+  EXPECT_EQ(readBytes(dir / "in.png"), readBytes(dir / "in.png.bak"));
+  EXPECT_EQ(runVellum({"decode", "-f", dir / "in.blp"}).exitCode, 0);
+}
+
+TEST(Usage, HelpVersionAndErrors) {
+  RunResult help = runVellum({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("Usage: vellum"), std::string::npos);
+  EXPECT_EQ(help.err, "");
+  RunResult encodeHelp = runVellum({"encode", "--help"});
+  EXPECT_EQ(encodeHelp.exitCode, 0);
+  EXPECT_EQ(encodeHelp.out, help.out);
+  RunResult version = runVellum({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out.rfind("vellum ", 0), 0u);
+  for (auto args : std::vector<std::vector<std::string>>{{}, {"paint"}, {"encode"}, {"decode", "--level"},
+                                                          {"decode", "--level", "2", "--all-levels", "x.blp"},
+                                                          {"info", "--format", "blp2-dxt", "x.blp"}}) {
+    RunResult r = runVellum(args);
+    EXPECT_EQ(r.exitCode, kUsage);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("vellum: ", 0), 0u);
+  }
+}
+
+// Several files: the good ones are converted, each bad one is reported, the exit code is
+// the largest of the failures.
+TEST(Batch, MixedResults) {
+  ScratchDir dir;
+  ASSERT_TRUE(writePngFile(dir / "a.png", makeSource(InputKind::Rgb).png));
+  writeBytes(dir / "b.png", Bytes{1, 2, 3});
+  ASSERT_TRUE(writePngFile(dir / "c.png", makeSource(InputKind::Grey).png));
+  writeBytes(dir / "c.blp", Bytes{9});
+  RunResult r = runVellum({"encode", dir / "a.png", dir / "b.png", dir / "c.png"});
+  EXPECT_EQ(r.exitCode, kCannotWrite);
+  EXPECT_EQ(lineCount(r.err), 2u) << r.err;
+  EXPECT_NE(r.err.find("vellum: " + (dir / "b.png") + ": "), std::string::npos);
+  EXPECT_NE(r.err.find("vellum: " + (dir / "c.blp") + ": "), std::string::npos);
+  EXPECT_TRUE(fileExists(dir / "a.blp"));
+  EXPECT_FALSE(fileExists(dir / "b.blp"));
+  EXPECT_EQ(lineCount(r.out), 1u);  // the summary
+  EXPECT_NE(r.out.find("1 of 3 files converted, 2 failed"), std::string::npos) << r.out;
+}
+
+// SIGINT or SIGTERM during a conversion: the temporary file is removed and no output
+// appears.
+TEST(Interrupt, LeavesNoTemporaryFile) {
+  ScratchDir dir;
+  SourceImage big = makeSource(InputKind::Rgba, 1536, 1536);
+  ASSERT_TRUE(writePngFile(dir / "big.png", big.png));
+  for (int signalNumber : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signalNumber);
+    pid_t pid = startVellum({"encode", "--format", "blp2-dxt", dir / "big.png", "-o", dir / "out/"});
+    bool sawTemporary = false;
+    for (int i = 0; i < 20000 && !sawTemporary; ++i) {
+      sawTemporary = anyTemporary(dir / "out");
+      if (!sawTemporary) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    kill(pid, signalNumber);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(sawTemporary);
+    if (WIFSIGNALED(status)) {
+      EXPECT_EQ(WTERMSIG(status), signalNumber);
+      EXPECT_FALSE(fileExists(dir / "out/big.blp"));
+    }
+    // Finished before the signal arrived: the output is then complete (rare).
+    EXPECT_FALSE(anyTemporary(dir / "out"));
+    std::remove((dir / "out/big.blp").c_str());
+  }
+}
+
+}  // namespace
+}  // namespace vellum::clitest
