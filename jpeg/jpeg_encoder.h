@@ -29,10 +29,19 @@ struct JpegEncodeContext {
 // Coefficient room for a level: ceil(w/8) * ceil(h/8) * 512 bytes.
 uint64_t jpegEncodeCoefficientBytes(uint32_t width, uint32_t height);
 
-// Each writes one complete stream (SOI to EOI) at ctx->output and sets byteCount. When the
-// stream would pass outputEnd, nothing is written at or beyond outputEnd, overflowed is
-// set and byteCount is not meaningful: the caller gives more room and calls again.
+// Each writes one complete stream (SOI to EOI) at ctx->output and sets byteCount; output
+// is left at the stream's final FF D9 pair. When the stream would pass outputEnd, nothing
+// is written at or beyond outputEnd, overflowed is set, the encoder stops early and
+// byteCount is not meaningful: the caller gives more room and calls again. Both encoders
+// clear overflowed on entry.
+//
+// Room: a stream never needs more than jpegEncodeStreamBound(width, height) bytes, so an
+// area of that size always succeeds on the first call. Typical levels need far less (about
+// a byte a pixel at quality 100 for texture-like images), hence the retry design.
 void encodeJpegBaseline(JpegEncodeContext* ctx);
 void encodeJpegProgressive(JpegEncodeContext* ctx);
+
+// An upper bound of the bytes of either encoder's stream for a level of this size.
+uint64_t jpegEncodeStreamBound(uint32_t width, uint32_t height);
 
 }  // namespace vellum
