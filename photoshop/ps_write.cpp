@@ -1,0 +1,140 @@
+#include "photoshop/ps_write.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "jpeg/jpeg_encoder.h"
+
+namespace vellum {
+
+namespace {
+
+constexpr uint64_t kMaxHandleBytes = 0x7FFFFFFF;  // handle sizes and maxData are int32
+
+int32_t clampToInt32(uint64_t v) { return v > kMaxHandleBytes ? int32_t(kMaxHandleBytes) : int32_t(v); }
+
+void setEntry(uint8_t* palette, uint32_t i, uint8_t b, uint8_t g, uint8_t r, uint8_t a) {
+  palette[4 * i + 0] = b;
+  palette[4 * i + 1] = g;
+  palette[4 * i + 2] = r;
+  palette[4 * i + 3] = a;
+}
+
+}  // namespace
+
+int32_t estimateMinBytes(uint32_t rows, uint32_t columns) { return clampToInt32(uint64_t(rows) * columns + 1024); }
+
+int32_t estimateMaxBytes(uint32_t rows, uint32_t columns) { return clampToInt32(uint64_t(rows) * columns * 8); }
+
+int16_t writeBufferBytes(uint32_t rows, uint32_t columns, uint32_t saveOptions, uint64_t* bytes) {
+  *bytes = 0;
+  if (checkSaveSize(columns, rows) != BlpStatus::Ok) return ps::kMemFullErr;
+  uint64_t s = 12 * uint64_t(rows) * columns + 8192;
+  if (isJpegContent(unpackSaveOptions(saveOptions).contentType))
+    s += sizeof(JpegEncodeContext) + jpegEncodeCoefficientBytes(columns, rows);
+  if (s > kMaxHandleBytes) return ps::kMemFullErr;
+  *bytes = s;
+  return ps::kNoErr;
+}
+
+WriteLayout writeLayout(int16_t imageMode, int16_t planes) {
+  WriteLayout layout;
+  const uint32_t most = imageMode == ps::kModeRGBColor ? 4 : imageMode == ps::kModeBitmap ? 1 : 2;
+  const uint32_t least = imageMode == ps::kModeRGBColor ? 3 : 1;
+  layout.planes = std::min<uint32_t>(std::max<int32_t>(planes, int32_t(least)), most);
+  layout.hasAlpha = imageMode == ps::kModeRGBColor ? layout.planes == 4 : layout.planes == 2;
+  layout.colBytes = imageMode == ps::kModeRGBColor ? 4 : int16_t(layout.planes);
+  return layout;
+}
+
+uint64_t hostDataOffset(int16_t imageMode, uint32_t rows, uint32_t columns) {
+  return imageMode == ps::kModeRGBColor ? 0 : uint64_t(rows) * columns * 4;
+}
+
+uint32_t convertHostImage(const HostImage& image, uint8_t* pixels, uint8_t palette[1024]) {
+  const uint64_t count = uint64_t(image.rows) * image.columns;
+  const uint8_t* src = image.data;
+  uint32_t paletteCount = 256;
+  switch (image.imageMode) {
+    case ps::kModeBitmap: {
+      // One bit a pixel, most significant first; a row every `columns` bytes. Set is black.
+      setEntry(palette, 0, 0, 0, 0, 255);
+      setEntry(palette, 1, 255, 255, 255, 255);
+      paletteCount = 2;  // the other entries are written as zero bytes
+      uint8_t* out = pixels;
+      for (uint32_t y = 0; y < image.rows; ++y) {
+        const uint8_t* row = src + uint64_t(y) * image.columns;
+        for (uint32_t x = 0; x < image.columns; ++x, out += 4) {
+          const uint8_t v = (row[x / 8] >> (7 - x % 8)) & 1 ? 0 : 255;
+          out[0] = out[1] = out[2] = v;
+          out[3] = 255;
+        }
+      }
+      return paletteCount;
+    }
+    case ps::kModeGrayScale:
+      for (uint32_t i = 0; i < 256; ++i) setEntry(palette, i, uint8_t(i), uint8_t(i), uint8_t(i), 255);
+      break;
+    case ps::kModeIndexedColor:
+      for (uint32_t i = 0; i < 256; ++i) setEntry(palette, i, image.blueLUT[i], image.greenLUT[i], image.redLUT[i], 255);
+      if (image.layout.planes == 1 && image.lutCount < 256 && image.transparentIndex >= 1 &&
+          image.transparentIndex <= 255)
+        setEntry(palette, uint32_t(image.transparentIndex), 0, 0, 0, 0);
+      break;
+    default: {  // RGB: in place; without alpha every fourth byte becomes 255
+      if (!image.layout.hasAlpha)
+        for (uint64_t i = 0; i < count; ++i) pixels[4 * i + 3] = 255;
+      return paletteCount;
+    }
+  }
+  // Grayscale and Indexed Color: one index byte a pixel, or index and alpha. The source
+  // lies after the pixel array, so each pixel is written after its source byte was read.
+  const uint32_t step = image.layout.colBytes;
+  for (uint64_t i = 0; i < count; ++i) {
+    const uint8_t* entry = palette + 4 * src[i * step];
+    uint8_t* out = pixels + 4 * i;
+    out[0] = entry[0];
+    out[1] = entry[1];
+    out[2] = entry[2];
+    out[3] = step == 2 ? src[i * step + 1] : entry[3];
+  }
+  return paletteCount;
+}
+
+int16_t encodeHostImage(int16_t imageMode, const WriteLayout& layout, uint32_t rows, uint32_t columns,
+                        uint32_t saveOptions, uint8_t* pixels, uint8_t palette[1024], uint32_t paletteCount,
+                        BlpOutput* output, uint64_t* fileLength) {
+  *fileLength = 0;
+  const SaveOptions options = unpackSaveOptions(saveOptions);
+  if (uint32_t(options.contentType) >= kBlpContentTypeCount) return ps::kFormatCannotRead;
+  const bool indexed = imageMode != ps::kModeRGBColor;
+  if (needsRedBlueSwap(options.contentType, indexed)) swapRedBlue(pixels, uint64_t(rows) * columns);
+  SaveImage image;
+  image.width = columns;
+  image.height = rows;
+  image.trueColour = !indexed;
+  image.alphaDepth = outputAlphaDepth(options.contentType, layout.hasAlpha);
+  image.palette = palette;
+  image.paletteCount = paletteCount;
+  image.pixels = pixels;
+  image.output = *output;
+  const BlpStatus status = buildBlpImage(&image, options, fileLength);
+  *output = image.output;
+  switch (status) {
+    case BlpStatus::Ok:
+      return ps::kNoErr;
+    case BlpStatus::BadArgument:
+      return ps::kFormatCannotRead;
+    default:  // no memory, or sizes no buffer of this build can hold
+      return ps::kMemFullErr;
+  }
+}
+
+int16_t writeFileImage(const PsPlatform& platform, intptr_t file, const uint8_t* bytes, uint64_t length) {
+  if (!platform.seek(platform.context, file, 0)) return ps::kWritErr;
+  if (length > 0xFFFFFFFFu) return ps::kReadErr;
+  const int64_t done = platform.write(platform.context, file, bytes, uint32_t(length));
+  return done == int64_t(length) ? ps::kNoErr : ps::kReadErr;
+}
+
+}  // namespace vellum

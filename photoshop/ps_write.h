@@ -1,0 +1,71 @@
+// Saving a Photoshop image as BLP, host-independent: the size estimate and the working
+// buffer, the request for the host's planes, the conversion of Bitmap, Grayscale, Indexed
+// Color and RGB data into 32-bit pixels with a palette, the BLP writer, and the single
+// write of the file image.
+#pragma once
+
+#include <cstdint>
+
+#include "core/blp_writer.h"
+#include "photoshop/ps_globals.h"
+
+namespace vellum {
+
+constexpr int32_t kPsOptionsMaxData = 0x100000;
+
+// Estimate (selector 10): minDataBytes = rows * columns + 1024, maxDataBytes = 8 * rows *
+// columns, each held at the largest int32 when the true value is larger.
+int32_t estimateMinBytes(uint32_t rows, uint32_t columns);
+int32_t estimateMaxBytes(uint32_t rows, uint32_t columns);
+
+// The working buffer S for maxData and pixelHandle: 12 * rows * columns + 8192, plus the
+// JPEG encoder's context and 512 bytes per 8 x 8 block for the JPEG formats. 0 with -108
+// when it cannot be a host handle (31 bits) or the image cannot be saved at all.
+int16_t writeBufferBytes(uint32_t rows, uint32_t columns, uint32_t saveOptions, uint64_t* bytes);
+
+// Which of the host's planes a save takes and how they arrive.
+struct WriteLayout {
+  uint32_t planes = 0;     // planes requested: 1..4 (RGB 3 or 4, Grayscale and Indexed 1 or 2)
+  bool hasAlpha = false;   // the last requested plane is transparency
+  int16_t colBytes = 0;    // 4 for RGB, else `planes`
+};
+
+// Photoshop counts extra alpha channels as planes too (an RGB image with two alpha
+// channels has 5); only the first alpha channel is saved, as the file has one.
+WriteLayout writeLayout(int16_t imageMode, int16_t planes);
+
+// Offset in pixelHandle where the host puts its data: 0 for RGB (straight into the pixel
+// array), 4 * rows * columns for the other modes.
+uint64_t hostDataOffset(int16_t imageMode, uint32_t rows, uint32_t columns);
+
+// The host's image, as requested at write start.
+struct HostImage {
+  int16_t imageMode = 0;
+  WriteLayout layout;
+  uint32_t rows = 0;
+  uint32_t columns = 0;
+  const uint8_t* data = nullptr;   // rows of columns * colBytes bytes (Bitmap: columns bits)
+  const uint8_t* redLUT = nullptr;
+  const uint8_t* greenLUT = nullptr;
+  const uint8_t* blueLUT = nullptr;
+  int32_t lutCount = 256;
+  int32_t transparentIndex = -1;
+};
+
+// Builds the 32-bit pixels (palette-expanded blue, green, red, alpha; RGB as red, green,
+// blue, alpha) and the palette (blue, green, red, alpha). `pixels` may be the RGB data
+// itself; non-RGB data must lie at or after the end of the pixel array. Returns the number
+// of palette entries the source defines (2 for Bitmap, 256 otherwise).
+uint32_t convertHostImage(const HostImage& image, uint8_t* pixels, uint8_t palette[1024]);
+
+// Runs the writer on converted pixels: working order, alpha depth, buildBlpImage. On
+// success *fileLength holds N and the file is the first N bytes of output->data.
+int16_t encodeHostImage(int16_t imageMode, const WriteLayout& layout, uint32_t rows, uint32_t columns,
+                        uint32_t saveOptions, uint8_t* pixels, uint8_t palette[1024], uint32_t paletteCount,
+                        BlpOutput* output, uint64_t* fileLength);
+
+// The single write: position at 0 (-20 when that fails), then N bytes in one write (-19
+// when it fails or is short).
+int16_t writeFileImage(const PsPlatform& platform, intptr_t file, const uint8_t* bytes, uint64_t length);
+
+}  // namespace vellum
