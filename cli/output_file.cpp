@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 
@@ -47,6 +48,26 @@ int takeSlot(const std::string& path) {
     }
   }
   return -1;
+}
+
+// Changes a slot's name; the handler never sees it half-written.
+void setSlotPath(int slot, const std::string& path) {
+  if (slot < 0) return;
+  gSlots[slot].used.store(false);
+  if (path.size() >= kSlotPathBytes) return;
+  std::memcpy(gSlots[slot].path, path.c_str(), path.size() + 1);
+  gSlots[slot].used.store(true);
+}
+
+// Six characters that differ between calls, threads and processes.
+std::string uniqueSuffix() {
+  static std::atomic<uint32_t> counter{0};
+  uint64_t mix = uint64_t(getpid()) * 0x9E3779B97F4A7C15ull ^ uint64_t(counter++) * 0xBF58476D1CE4E5B9ull ^
+                 uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
+  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string s;
+  for (int i = 0; i < 6; ++i, mix /= 36) s += kChars[mix % 36];
+  return s;
 }
 
 void releaseSlot(int slot) {
@@ -110,14 +131,24 @@ int beginOutput(const std::string& path, bool force, bool makeFolder, OutputFile
     *error = "cannot create folder " + folder + ": " + systemError(folderError);
     return kExitCannotWrite;
   }
-  std::string pattern = joinPath(folder, "." + baseName(path) + ".vellum-XXXXXX");
-  std::string name = pattern;
-  int fd = mkstemp(&name[0]);
+  // The name is registered for the interrupt handler before the file exists, so that no
+  // moment leaves a temporary file the handler does not know.
+  const std::string stem = joinPath(folder, "." + baseName(path) + ".vellum-");
+  out->slot = takeSlot(stem + "000000");
+  int fd = -1;
+  std::string name;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    name = stem + uniqueSuffix();
+    setSlotPath(out->slot, name);
+    fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST) break;
+  }
   if (fd < 0) {
     *error = systemError(errno);
+    releaseSlot(out->slot);
+    out->slot = -1;
     return kExitCannotWrite;
   }
-  out->slot = takeSlot(name);
   out->tempPath = name;
   fchmod(fd, gCreateMode);
   out->file = fdopen(fd, "wb");

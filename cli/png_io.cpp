@@ -40,6 +40,14 @@ int openPng(const std::string& path, uint64_t maxPixels, SpngContext* png, spng_
     *error = systemError(errno);
     return kExitBadInput;
   }
+  // Tell "not a PNG" from "a damaged PNG" by the signature alone.
+  static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  uint8_t start[8] = {};
+  if (std::fread(start, 1, 8, png->file) != 8 || std::memcmp(start, kSignature, 8) != 0) {
+    *error = "not a PNG file";
+    return kExitBadInput;
+  }
+  std::rewind(png->file);
   png->ctx = spng_ctx_new(0);
   if (png->ctx == nullptr) {
     *error = "not enough memory";

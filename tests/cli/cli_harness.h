@@ -277,4 +277,18 @@ inline PngRead readPngFile(const std::string& path) {
   return r;
 }
 
+// The samples of a PNG as the file stores them (16-bit samples big-endian).
+inline Bytes storedSamples(const std::string& path) {
+  Bytes file = readBytes(path), samples;
+  spng_ctx* ctx = spng_ctx_new(0);
+  spng_set_png_buffer(ctx, file.data(), file.size());
+  size_t size = 0;
+  if (spng_decoded_image_size(ctx, SPNG_FMT_RAW, &size) == 0) {
+    samples.resize(size);
+    if (spng_decode_image(ctx, samples.data(), size, SPNG_FMT_RAW, 0) != 0) samples.clear();
+  }
+  spng_ctx_free(ctx);
+  return samples;
+}
+
 }  // namespace vellum::clitest

@@ -125,7 +125,9 @@ TEST(Levels, JpegAndDxtLevelsDecodeCloseToTheHalvedImage) {
       ASSERT_TRUE(png.ok);
       ASSERT_EQ(png.width, expected[k].w);
       ASSERT_EQ(png.height, expected[k].h);
-      EXPECT_LE(meanDifference(png.rgba, expected[k].rgba), 4.0) << "level " << k;
+      // A wrong level (other data, other sides) would be far off; DXT blocks on these
+      // steep small levels lose more than JPEG at quality 100.
+      EXPECT_LE(meanDifference(png.rgba, expected[k].rgba), format[5] == 'd' ? 10.0 : 4.0) << "level " << k;
     }
   }
 }

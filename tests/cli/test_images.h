@@ -67,9 +67,17 @@ inline SourceImage makeSource(InputKind kind, uint32_t w = 37, uint32_t h = 29) 
     if (kind == InputKind::PalettedTrns)
       for (uint32_t i = 0; i < 40; ++i) s.png.trnsAlpha.push_back(uint8_t(i < 3 ? 0 : i * 6 + 20));
   }
+  // libspng takes 16-bit samples in host byte order.
   auto put = [&](uint8_t v, uint8_t low) {
-    s.png.samples.push_back(v);
-    if (wide) s.png.samples.push_back(low);
+    if (!wide) {
+      s.png.samples.push_back(v);
+      return;
+    }
+    const uint16_t sample = uint16_t(v << 8 | low);
+    uint8_t bytes[2];
+    std::memcpy(bytes, &sample, 2);
+    s.png.samples.push_back(bytes[0]);
+    s.png.samples.push_back(bytes[1]);
   };
   for (uint32_t y = 0; y < h; ++y) {
     for (uint32_t x = 0; x < w; ++x) {
@@ -118,7 +126,11 @@ inline PngSpec highBytes(const PngSpec& wide) {
   PngSpec narrow = wide;
   narrow.bitDepth = 8;
   narrow.samples.clear();
-  for (size_t i = 0; i < wide.samples.size(); i += 2) narrow.samples.push_back(wide.samples[i]);
+  for (size_t i = 0; i < wide.samples.size(); i += 2) {
+    uint16_t sample;
+    std::memcpy(&sample, &wide.samples[i], 2);
+    narrow.samples.push_back(uint8_t(sample >> 8));
+  }
   return narrow;
 }
 
