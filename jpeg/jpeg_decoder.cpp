@@ -76,7 +76,10 @@ void readSegments(JpegDecodeState* s) {
     uint8_t code = takeByte(s);
     // Fill bytes: any number of 0xFF may precede a marker code.
     while (code == 0xFF && s->remaining > 0) code = takeByte(s);
-    if (code == 0x00 || code == 0xD8 || code == 0xFF) continue;
+    // Markers that stand alone, without a length: stuffing, SOI, TEM and the restart
+    // markers. A restart marker ends the scan's decoding where it stands; the rest of that
+    // scan's data is searched for the next marker.
+    if (code == 0x00 || code == 0xD8 || code == 0x01 || (code >= 0xD0 && code <= 0xD7) || code == 0xFF) continue;
     if (code == 0xD9) break;  // end of image
     if (s->remaining < 2) break;
     const uint32_t length = uint32_t(takeByte(s)) << 8 | takeByte(s);
@@ -109,7 +112,7 @@ void readSegments(JpegDecodeState* s) {
         skipBytes(s, bodySize);
         break;
       default:
-        // Restart markers, DRI, APPn and the like. A body of 256 bytes or more is not
+        // DRI, APPn and the like. A body of 256 bytes or more is not
         // skipped: the scan searches it byte by byte.
         if (declared >= 2 && declared <= 255) skipBytes(s, bodySize);
         break;
