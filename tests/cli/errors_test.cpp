@@ -125,6 +125,24 @@ TEST(BadInput, BlpClaimingAnEnormousSize) {
   EXPECT_EQ(info.exitCode, 0) << info.err;
 }
 
+// BLP readers accept sides up to 32768: a wider image is refused rather than written into
+// a file no reader opens.
+TEST(BadInput, SideAboveTheReadersLimit) {
+  ScratchDir dir;
+  PngSpec wide;
+  wide.width = 40000;
+  wide.height = 1;
+  wide.colourType = 0;
+  wide.samples.assign(40000, 128);
+  ASSERT_TRUE(writePngFile(dir / "wide.png", wide));
+  RunResult r = runVellum({"encode", dir / "wide.png"});
+  EXPECT_EQ(r.exitCode, kBadInput);
+  expectOneLineAbout(r, dir / "wide.png");
+  EXPECT_NE(r.err.find("sides 1 to 32768"), std::string::npos) << r.err;
+  EXPECT_FALSE(fileExists(dir / "wide.blp"));
+  EXPECT_FALSE(anyTemporary(dir.path));
+}
+
 TEST(CannotWrite, OutputFolderThatCannotBeMade) {
   ScratchDir dir;
   ASSERT_TRUE(writePngFile(dir / "in.png", makeSource(InputKind::Rgb).png));
