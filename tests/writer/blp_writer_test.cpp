@@ -5,6 +5,7 @@
 
 #include "core/blp_writer.h"
 #include "core/dxt_decode.h"
+#include "quantize/dl3.h"
 #include "quantize/median_cut.h"
 #include "quantize/neuquant.h"
 #include "support/save_run.h"
@@ -193,6 +194,39 @@ TEST(WriterPaletted, QuantizerSwitchAt504PixelsAndPaletteFromLevelZeroOnly) {
     SavedFile f = saveImage(pixels, count, 1, true, 0, optionsFor(BlpContentType::Blp1Paletted, 16, QuantizerKind::NeuQuant100));
     ASSERT_EQ(f.status, BlpStatus::Ok);
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), f.bytes.begin() + 156)) << count;
+  }
+}
+
+TEST(WriterPaletted, Dl3FallsBackToMedianCutBelow256Colours) {
+  // 40 distinct colours: DL3 reports fewer than 256 entries, so median cut builds the
+  // palette; entries it leaves empty are zero in the file.
+  const uint32_t w = 40, h = 30;
+  Bytes pixels(uint64_t(w) * h * 4);
+  for (uint64_t i = 0; i < uint64_t(w) * h; ++i) {
+    uint32_t c = uint32_t(i % 40);
+    pixels[4 * i] = uint8_t(c * 6);
+    pixels[4 * i + 1] = uint8_t(255 - c * 5);
+    pixels[4 * i + 2] = uint8_t(c * c % 256);
+    pixels[4 * i + 3] = 255;
+  }
+  Bytes dl3(1024, 0), expected(1024, 0);
+  ASSERT_LT(dl3Palette(pixels.data(), uint64_t(w) * h, dl3.data(), Dl3Cells::Fast), 256u);
+  uint32_t n = medianCutPalette(expected.data(), pixels.data(), uint64_t(w) * h);
+  ASSERT_LT(n, 256u);
+  std::fill(expected.begin() + 4 * n, expected.end(), 0);
+  for (auto q : {QuantizerKind::Dl3Fast, QuantizerKind::Dl3Slow}) {
+    SavedFile f = saveImage(pixels, w, h, true, 0, optionsFor(BlpContentType::Blp2Paletted8, 1, q));
+    ASSERT_EQ(f.status, BlpStatus::Ok);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), f.bytes.begin() + 148));
+    // Every colour of the image is in the palette, so the mapping is exact.
+    testing::ReadBack r = readAll(f.bytes);
+    ASSERT_EQ(r.info.mode, BlpDecodeMode::Indexed);
+    for (uint64_t i = 0; i < uint64_t(w) * h; ++i) {
+      const uint8_t* entry = r.palette[r.rows[i]];
+      ASSERT_EQ(entry[0], pixels[4 * i + 2]);
+      ASSERT_EQ(entry[1], pixels[4 * i + 1]);
+      ASSERT_EQ(entry[2], pixels[4 * i]);
+    }
   }
 }
 
