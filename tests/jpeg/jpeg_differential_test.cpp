@@ -1,1 +1,242 @@
+// The fast paths against plain reference implementations written here from the codec's
+// rules: the Huffman lookup against the canonical search (with its exhaustion and no-match
+// rules), the inverse and forward DCT against straightforward loops doing the same float
+// operations. Results must be identical, bit for bit.
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "jpeg/jpeg_decode_internal.h"
+#include "jpeg/jpeg_encode_internal.h"
+#include "jpeg/jpeg_tables.h"
+
+namespace vellum {
+namespace {
+
+// --- Huffman symbols -------------------------------------------------------------------
+
+struct PlainResult {
+  uint32_t symbol = 0, length = 0;
+  bool exhausted = false;
+};
+
+// The canonical search over the top bits of a 64-bit buffer, no lookup.
+PlainResult plainCanonicalSearch(const uint8_t counts[16], const uint8_t values[256], uint64_t buffer,
+                                 uint32_t bitCount) {
+  uint32_t code = 0, index = 0;
+  for (uint32_t l = 1; l <= 16; ++l) {
+    const uint32_t c = counts[l - 1];
+    const uint32_t top = uint32_t(buffer >> (64 - l));
+    if (c > 0 && top >= code && top - code < c) {
+      PlainResult r;
+      r.symbol = values[index + top - code];
+      r.length = l;
+      r.exhausted = bitCount < l;
+      return r;
+    }
+    index += c;
+    code = (code + c) * 2;
+  }
+  return {};
+}
+
+// Random tables of every shape: complete, sparse, oversubscribed, long codes, empty; their
+// counts always sum to at most 256 (the decoder keeps only the first 256 codes).
+void randomTable(std::mt19937& random, uint8_t counts[16], uint8_t values[256]) {
+  std::memset(counts, 0, 16);
+  const int shape = int(random() % 5);
+  uint32_t room = 256;
+  for (int l = 0; l < 16; ++l) {
+    uint32_t c = 0;
+    switch (shape) {
+      case 0: c = random() % 3 == 0 ? random() % (1u << std::min(l + 1, 6)) : 0; break;  // sparse
+      case 1: c = l >= 8 ? random() % 40 : random() % 3; break;                             // long codes
+      case 2: c = random() % 256; break;                                                    // oversubscribed
+      case 3: c = l == 15 ? random() % 4 : 0; break;                                        // only 16-bit codes
+      default: c = 0; break;                                                                // empty
+    }
+    c = std::min(c, room);
+    counts[l] = uint8_t(c);
+    room -= c;
+  }
+  for (int i = 0; i < 256; ++i) values[i] = uint8_t(random());
+}
+
+TEST(JpegHuffmanLookup, MatchesThePlainCanonicalSearchExactly) {
+  std::mt19937 random(2024);
+  std::vector<uint8_t> store(sizeof(JpegDecodeState));
+  auto* state = reinterpret_cast<JpegDecodeState*>(store.data());
+  for (int table = 0; table < 400; ++table) {
+    const int t = table % 8;
+    randomTable(random, state->huffCounts[t], state->huffValues[t]);
+    buildHuffmanLookup(state, t);
+    for (int trial = 0; trial < 2000; ++trial) {
+      // Buffers with every count of valid bits; the bits below the count are zero.
+      const uint32_t bitCount = trial % 3 == 0 ? random() % 20 : 20 + random() % 45;
+      uint64_t buffer = (uint64_t(random()) << 32) | random();
+      if (trial % 7 == 0) buffer >>= random() % 20;  // many leading zeros
+      if (trial % 11 == 0) buffer = ~(buffer >> (random() % 20));  // many leading ones
+      buffer = bitCount == 0 ? 0 : buffer & (~uint64_t(0) << (64 - bitCount));
+      const PlainResult expected = plainCanonicalSearch(state->huffCounts[t], state->huffValues[t], buffer, bitCount);
+      state->bitBuffer = buffer;
+      state->bitCount = uint8_t(bitCount);
+      const HuffmanSymbol got = decodeHuffmanSymbol(state, t);
+      ASSERT_EQ(got.length, expected.length) << table << "/" << trial;
+      ASSERT_EQ(got.symbol, expected.symbol) << table << "/" << trial;
+      ASSERT_EQ(got.exhausted, expected.exhausted) << table << "/" << trial;
+      const uint32_t consumed = expected.length > 0 && !expected.exhausted ? expected.length : 0;
+      ASSERT_EQ(state->bitCount, bitCount - consumed);
+      ASSERT_EQ(state->bitBuffer, consumed == 0 ? buffer : buffer << consumed);
+    }
+  }
+}
+
+// --- Inverse DCT ---------------------------------------------------------------------------
+
+// The reference inverse DCT: separate arrays, explicit temporaries, the zero-AC shortcut.
+void plainInverseDct(const int16_t* coefficients, const float* dequant, float* out) {
+  float work[64];
+  for (int col = 0; col < 8; ++col) {
+    bool acZero = true;
+    for (int row = 1; row < 8; ++row) acZero = acZero && coefficients[row * 8 + col] == 0;
+    float d[8];
+    for (int row = 0; row < 8; ++row) d[row] = float(coefficients[row * 8 + col]) * dequant[row * 8 + col];
+    if (acZero) {
+      for (int row = 0; row < 8; ++row) work[row * 8 + col] = d[0];
+      continue;
+    }
+    float a0 = d[0] + d[4];
+    float a1 = d[0] - d[4];
+    float a3 = d[2] + d[6];
+    float a2 = (d[2] - d[6]) * 1.4142135f;
+    a2 = a2 - a3;
+    float e0 = a0 + a3, e3 = a0 - a3, e1 = a1 + a2, e2 = a1 - a2;
+    float z13 = d[5] + d[3], z10 = d[5] - d[3], z11 = d[1] + d[7], z12 = d[1] - d[7];
+    float o7 = z11 + z13;
+    float t11 = (z11 - z13) * 1.4142135f;
+    float z5 = (z10 + z12) * 1.847759f;
+    float p10 = z12 * 1.0823922f;
+    float t10 = z5 - p10;
+    float p12 = z10 * 2.613126f;
+    float t12 = z5 - p12;
+    float o6 = t12 - o7;
+    float o5 = t11 - o6;
+    float o4 = t10 - o5;
+    const float column[8] = {e0 + o7, e1 + o6, e2 + o5, e3 + o4, e3 - o4, e2 - o5, e1 - o6, e0 - o7};
+    for (int row = 0; row < 8; ++row) work[row * 8 + col] = column[row];
+  }
+  for (int row = 0; row < 8; ++row) {
+    float d[8];
+    for (int i = 0; i < 8; ++i) d[i] = work[row * 8 + i];
+    d[0] = d[0] + 128.5f;
+    float a0 = d[0] + d[4], a1 = d[0] - d[4], a3 = d[2] + d[6];
+    float a2 = (d[2] - d[6]) * 1.4142135f - a3;
+    float e0 = a0 + a3, e3 = a0 - a3, e1 = a1 + a2, e2 = a1 - a2;
+    float z13 = d[5] + d[3], z10 = d[5] - d[3], z11 = d[1] + d[7], z12 = d[1] - d[7];
+    float o7 = z11 + z13;
+    float t11 = (z11 - z13) * 1.4142135f;
+    float z5 = (z10 + z12) * 1.847759f;
+    float t10 = z5 - z12 * 1.0823922f;
+    float t12 = z5 - z10 * 2.613126f;
+    float o6 = t12 - o7, o5 = t11 - o6, o4 = t10 - o5;
+    const float r[8] = {e0 + o7, e1 + o6, e2 + o5, e3 + o4, e3 - o4, e2 - o5, e1 - o6, e0 - o7};
+    for (int i = 0; i < 8; ++i) out[row * 8 + i] = r[i];
+  }
+}
+
+void randomCoefficients(std::mt19937& random, int16_t* block) {
+  const int kind = int(random() % 4);
+  for (int n = 0; n < 64; ++n) {
+    switch (kind) {
+      case 0: block[n] = n == 0 ? int16_t(int(random() % 2048) - 1024) : 0; break;           // DC only
+      case 1: block[n] = random() % 6 == 0 ? int16_t(int(random() % 64) - 32) : 0; break;    // sparse
+      case 2: block[n] = int16_t(int(random() % 2048) - 1024); break;                        // dense
+      default: block[n] = int16_t(random()); break;                                          // extreme
+    }
+  }
+  if (kind == 1 && random() % 2) {  // whole columns without AC terms
+    for (int col = 0; col < 8; col += 2)
+      for (int row = 1; row < 8; ++row) block[row * 8 + col] = 0;
+  }
+}
+
+TEST(JpegInverseDct, IsBitIdenticalToThePlainFlowGraph) {
+  std::mt19937 random(99);
+  for (int trial = 0; trial < 20000; ++trial) {
+    int16_t block[64];
+    randomCoefficients(random, block);
+    float dequant[64];
+    const int q = trial % 3;
+    for (int n = 0; n < 64; ++n)
+      dequant[n] = float(q == 0 ? 1 : q == 1 ? 1 + random() % 255 : random() % 65536) * idctScaleTable[n];
+    float expected[64], got[64];
+    plainInverseDct(block, dequant, expected);
+    inverseDctBlock(block, dequant, got);
+    ASSERT_EQ(std::memcmp(expected, got, sizeof got), 0) << trial;
+  }
+}
+
+// --- Forward DCT ---------------------------------------------------------------------------
+
+void plainForwardPass(const float* in, float* out, float shift) {
+  float t0 = in[0] + in[7], t7 = in[0] - in[7], t1 = in[1] + in[6], t6 = in[1] - in[6];
+  float t2 = in[2] + in[5], t5 = in[2] - in[5], t3 = in[3] + in[4], t4 = in[3] - in[4];
+  float u10 = t0 + t3, u13 = t0 - t3, u11 = t1 + t2, u12 = t1 - t2;
+  out[0] = u10 + u11;
+  if (shift != 0.0f) out[0] = out[0] - shift;
+  out[4] = u10 - u11;
+  float z1 = (u12 + u13) * 0.70710677f;
+  out[2] = u13 + z1;
+  out[6] = u13 - z1;
+  float s45 = t4 + t5, s56 = t5 + t6, s67 = t6 + t7;
+  float z5 = (s45 - s67) * 0.38268343f;
+  float z2 = 0.5411961f * s45 + z5;
+  float z4 = 1.306563f * s67 + z5;
+  float z3 = s56 * 0.70710677f;
+  float z11 = t7 + z3, z13 = t7 - z3;
+  out[5] = z13 + z2;
+  out[3] = z13 - z2;
+  out[1] = z11 + z4;
+  out[7] = z11 - z4;
+}
+
+void plainForwardDct(const int32_t* samples, const float* multiplier, int16_t* zigzag) {
+  float rows[64], result[64];
+  for (int r = 0; r < 8; ++r) {
+    // Samples of 0..255: sums of their floats are exact, like the integer sums converted.
+    const int32_t* d = samples + 8 * r;
+    const float in[8] = {float(d[0]), float(d[1]), float(d[2]), float(d[3]),
+                         float(d[4]), float(d[5]), float(d[6]), float(d[7])};
+    plainForwardPass(in, rows + 8 * r, 1024.0f);
+  }
+  for (int c = 0; c < 8; ++c) {
+    float in[8], out[8];
+    for (int r = 0; r < 8; ++r) in[r] = rows[8 * r + c];
+    plainForwardPass(in, out, 0.0f);
+    for (int r = 0; r < 8; ++r) result[8 * r + c] = out[r];
+  }
+  for (int n = 0; n < 64; ++n) zigzag[naturalToZigzag[n]] = int16_t(int32_t(result[n] * multiplier[n]));
+}
+
+TEST(JpegForwardDct, IsBitIdenticalToThePlainFlowGraph) {
+  // Samples are 0..255: the float sums of samples equal the integer sums converted.
+  std::mt19937 random(7);
+  for (int trial = 0; trial < 20000; ++trial) {
+    int32_t samples[64];
+    const int kind = trial % 3;
+    for (int i = 0; i < 64; ++i)
+      samples[i] = kind == 0 ? int32_t(random() % 256) : kind == 1 ? int32_t(100 + random() % 5) : (i * 37) % 256;
+    uint8_t q[64];
+    quantTableForQuality(trial % 101, q);
+    float multiplier[64];
+    for (int k = 0; k < 64; ++k) multiplier[zigzagOrder[k]] = fdctScaleTable[zigzagOrder[k]] / float(q[k]);
+    int16_t expected[64], got[64];
+    plainForwardDct(samples, multiplier, expected);
+    forwardDctBlock(samples, multiplier, got);
+    ASSERT_EQ(std::memcmp(expected, got, sizeof got), 0) << trial;
+  }
+}
+
+}  // namespace
+}  // namespace vellum
