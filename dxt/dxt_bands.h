@@ -54,13 +54,14 @@ void compressDxtLevelWith(const uint8_t* pixels, uint8_t* output, uint32_t h, ui
                           DxtWorkerStarter start, void* context);
 
 // The edge mask of a block with `columnsLeft` image columns from its first column on and
-// `rowsLeft` band rows from its first row on (both at least 1): bit k is set when pixel
-// k = 4 * row + column of the block lies inside.
+// `rowsLeft` band rows from its first row on: bit k is set when pixel k = 4 * row + column
+// of the block lies inside (0 when either count is 0).
 uint32_t dxtEdgeMask(uint32_t columnsLeft, uint32_t rowsLeft);
 
 // Copies the 16 pixels (R, G, B, A) of the block whose top-left pixel is (x, y) of a band
 // of `rows` rows and `w` columns into `block`, row by row, and returns its edge mask.
-// Pixels outside the band are not read: they get a copy of the block's pixel 0.
+// Pixels outside the band are not read: they get a copy of the block's pixel 0. A block
+// that starts outside the band is all zero with mask 0.
 uint32_t gatherDxtBlock(const uint8_t* pixels, uint32_t w, uint32_t rows, uint32_t x, uint32_t y, uint8_t block[64]);
 
 }  // namespace vellum

@@ -36,12 +36,17 @@ void runJob(const DxtBandJob& job) { compressDxtRows(job.pixels, job.output, job
 }  // namespace
 
 uint32_t dxtEdgeMask(uint32_t columnsLeft, uint32_t rowsLeft) {
+  if (columnsLeft == 0 || rowsLeft == 0) return 0;
   uint32_t c = columnsLeft >= 4 ? 3 : columnsLeft - 1;
   uint32_t r = rowsLeft >= 4 ? 3 : rowsLeft - 1;
   return kColumnMask[c] & kRowMask[r];
 }
 
 uint32_t gatherDxtBlock(const uint8_t* pixels, uint32_t w, uint32_t rows, uint32_t x, uint32_t y, uint8_t block[64]) {
+  if (x >= w || y >= rows) {  // no pixel of the band: nothing to read
+    std::memset(block, 0, 64);
+    return 0;
+  }
   const uint32_t columnsLeft = w - x, rowsLeft = rows - y;
   const uint32_t mask = dxtEdgeMask(columnsLeft, rowsLeft);
   const uint32_t inColumns = columnsLeft < 4 ? columnsLeft : 4;

@@ -115,6 +115,8 @@ TEST(EdgeMask, ColumnAndRowMasksCombine) {
     }
   }
   EXPECT_EQ(0x0001u, dxtEdgeMask(1, 1));
+  EXPECT_EQ(0u, dxtEdgeMask(0, 4));
+  EXPECT_EQ(0u, dxtEdgeMask(4, 0));
 }
 
 TEST(EdgeMask, GatherFillsOutsidePixelsWithPixelZero) {
@@ -128,6 +130,9 @@ TEST(EdgeMask, GatherFillsOutsidePixelsWithPixelZero) {
         ((mask >> k) & 1) ? &pixels[((4 + k / 4) * 6 + 4 + k % 4) * 4] : &pixels[(4 * 6 + 4) * 4];
     EXPECT_EQ(0, std::memcmp(block + 4 * k, expected, 4)) << "pixel " << k;
   }
+  // A block that starts outside the band reads nothing.
+  EXPECT_EQ(0u, gatherDxtBlock(pixels.data(), 6, 7, 8, 0, block));
+  EXPECT_EQ(0u, gatherDxtBlock(pixels.data(), 6, 7, 0, 8, block));
 }
 
 // Pixels placed right against an inaccessible page: any read past the last pixel (or before

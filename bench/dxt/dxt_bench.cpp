@@ -1,0 +1,137 @@
+// DXT compression of a 1024 x 1024 texture level: compressDxtLevel (bands on threads, our
+// alpha encoder) against a plain one-thread loop of squish::CompressMasked over the same
+// level; and the DXT5 alpha encoder alone, against the plain exhaustive search.
+//
+//   build/dxt/bench/dxt/dxt_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+#include <benchmark/benchmark.h>
+#include <squish.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "dxt/alpha_blocks.h"
+#include "dxt/alpha_reference.h"
+#include "dxt/dxt_compress.h"
+#include "support/texture.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t kSide = 1024;
+constexpr int64_t kBlocks = (kSide / 4) * (kSide / 4);
+
+const Bytes& rgbaTexture() {
+  static const Bytes pixels = vellum::bench::textureRgba(kSide, kSide);
+  return pixels;
+}
+
+// The same texture as the writer hands it to DXT1: an image without alpha has alpha 255.
+const Bytes& opaqueTexture() {
+  static const Bytes pixels = [] {
+    Bytes p = rgbaTexture();
+    for (size_t i = 3; i < p.size(); i += 4) p[i] = 255;
+    return p;
+  }();
+  return pixels;
+}
+
+const Bytes& texture(bool opaque) { return opaque ? opaqueTexture() : rgbaTexture(); }
+
+void gather(const Bytes& pixels, uint32_t bx, uint32_t by, uint8_t block[64]) {
+  for (uint32_t row = 0; row < 4; ++row) std::memcpy(block + 16 * row, &pixels[((by + row) * kSide + bx) * 4], 16);
+}
+
+// compressDxtLevel: args (alphaFlag, opaque input).
+void BM_CompressDxtLevel(benchmark::State& state) {
+  const uint32_t alphaFlag = uint32_t(state.range(0));
+  const Bytes& pixels = texture(state.range(1) != 0);
+  Bytes out(size_t(kBlocks) * (alphaFlag ? 16 : 8));
+  for (auto _ : state) {
+    vellum::compressDxtLevel(pixels.data(), out.data(), kSide, kSide, alphaFlag);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(state.iterations() * kBlocks);
+}
+
+// The same level in one band on the calling thread (our code, no threads).
+void BM_CompressDxtRowsOneThread(benchmark::State& state) {
+  const uint32_t alphaFlag = uint32_t(state.range(0));
+  const Bytes& pixels = texture(state.range(1) != 0);
+  Bytes out(size_t(kBlocks) * (alphaFlag ? 16 : 8));
+  for (auto _ : state) {
+    vellum::compressDxtRows(pixels.data(), out.data(), kSide, kSide, alphaFlag);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(state.iterations() * kBlocks);
+}
+
+// The plain loop: one thread, squish::CompressMasked on every block, nothing else.
+void BM_SquishLoopOneThread(benchmark::State& state) {
+  const int flags = state.range(0) ? squish::kDxt5 : squish::kDxt1;
+  const Bytes& pixels = texture(state.range(1) != 0);
+  Bytes out(size_t(kBlocks) * (state.range(0) ? 16 : 8));
+  for (auto _ : state) {
+    uint8_t* o = out.data();
+    uint8_t block[64];
+    for (uint32_t by = 0; by < kSide; by += 4) {
+      for (uint32_t bx = 0; bx < kSide; bx += 4) {
+        gather(pixels, bx, by, block);
+        squish::CompressMasked(block, 0xFFFF, o, flags);
+        o += state.range(0) ? 16 : 8;
+      }
+    }
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(state.iterations() * kBlocks);
+}
+
+#define LEVEL_ARGS                                                                                  \
+  ArgNames({"dxt5", "opaque"})->Args({0, 0})->Args({1, 0})->Args({0, 1})->Unit(benchmark::kMillisecond) \
+      ->UseRealTime()->MeasureProcessCPUTime()
+BENCHMARK(BM_CompressDxtLevel)->LEVEL_ARGS;
+BENCHMARK(BM_CompressDxtRowsOneThread)->LEVEL_ARGS;
+BENCHMARK(BM_SquishLoopOneThread)->LEVEL_ARGS;
+
+// The alpha encoder alone over every block of the texture.
+void BM_AlphaBlockDxt5Texture(benchmark::State& state) {
+  const Bytes& pixels = rgbaTexture();
+  std::vector<uint8_t> blocks(size_t(kBlocks) * 64);
+  for (uint32_t b = 0; b < kBlocks; ++b) gather(pixels, 4 * (b % (kSide / 4)), 4 * (b / (kSide / 4)), &blocks[64 * b]);
+  uint8_t out[8];
+  for (auto _ : state) {
+    for (int64_t b = 0; b < kBlocks; ++b) {
+      vellum::compressAlphaBlockDxt5(&blocks[64 * size_t(b)], 0xFFFF, out);
+      benchmark::DoNotOptimize(out);
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kBlocks);
+}
+BENCHMARK(BM_AlphaBlockDxt5Texture)->Unit(benchmark::kMillisecond);
+
+// Per-block cost on the test families, ours (arg 1 = 0) and the plain search (arg 1 = 1).
+void BM_AlphaBlockDxt5Family(benchmark::State& state) {
+  const auto family = vellum::testing::AlphaFamily(state.range(0));
+  const bool plain = state.range(1) != 0;
+  std::mt19937 rng(99);
+  std::vector<vellum::testing::AlphaCase> cases;
+  for (int i = 0; i < 256; ++i) cases.push_back(vellum::testing::makeAlphaCase(family, rng));
+  uint8_t out[8];
+  for (auto _ : state) {
+    for (const auto& c : cases) {
+      if (plain) vellum::testing::referenceAlphaBlockDxt5(c.pixels, c.mask, out);
+      else vellum::compressAlphaBlockDxt5(c.pixels, c.mask, out);
+      benchmark::DoNotOptimize(out);
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * int64_t(cases.size()));
+}
+BENCHMARK(BM_AlphaBlockDxt5Family)
+    ->ArgNames({"family", "plain"})
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {0, 1}})
+    ->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
