@@ -321,22 +321,6 @@ void writeStart() {
   r->data = g->pixels + hostDataOffset(r->imageMode, g->rows, g->columns);
 }
 
-// BlpOutput growth: the file image moves to a second handle, as large as needed, and the
-// pixels stay where they are (the writer still reads them).
-bool growOutput(void* context, uint64_t minCapacity, BlpOutput* output) {
-  PluginGlobals* g = static_cast<PluginGlobals*>(context);
-  uint8_t* address = nullptr;
-  Handle h = newLockedHandle(minCapacity, &address);
-  if (h == nullptr) return false;
-  std::memcpy(address, output->data, size_t(std::min(output->capacity, minCapacity)));
-  uint8_t* previous = output->data;
-  disposeLockedHandle(&g->outputHandle, &previous);
-  g->outputHandle = h;
-  output->data = address;
-  output->capacity = minCapacity;
-  return true;
-}
-
 void writeContinue() {
   FormatRecord* r = session.record;
   PluginGlobals* g = session.globals;
@@ -360,12 +344,15 @@ void writeContinue() {
   const uint32_t paletteCount = convertHostImage(image, g->pixels, g->palette);
   r->data = nullptr;
 
-  const uint64_t pixelBytes = uint64_t(g->rows) * g->columns * 4;
+  const uint64_t fileImage = fileImageOffset(g->rows, g->columns, g->saveOptions);
   BlpOutput output;
-  output.data = g->pixels + pixelBytes;
-  output.capacity = bytes - pixelBytes;
-  output.growContext = g;
-  output.grow = growOutput;
+  output.data = g->pixels + fileImage;
+  output.capacity = bytes - fileImage;
+  FileImageStore store;
+  store.handles = session.handles;
+  store.handle = &g->outputHandle;
+  output.growContext = &store;
+  output.grow = growFileImage;
   uint64_t length = 0;
   result() = encodeHostImage(r->imageMode, image.layout, g->rows, g->columns, g->saveOptions, g->pixels, g->palette,
                              paletteCount, &output, &length);

@@ -26,12 +26,17 @@ int32_t estimateMinBytes(uint32_t rows, uint32_t columns) { return clampToInt32(
 
 int32_t estimateMaxBytes(uint32_t rows, uint32_t columns) { return clampToInt32(uint64_t(rows) * columns * 8); }
 
+uint64_t fileImageOffset(uint32_t rows, uint32_t columns, uint32_t saveOptions) {
+  uint64_t offset = uint64_t(rows) * columns * 4;
+  if (isJpegContent(unpackSaveOptions(saveOptions).contentType))
+    offset += sizeof(JpegEncodeContext) + jpegEncodeCoefficientBytes(columns, rows);
+  return offset;
+}
+
 int16_t writeBufferBytes(uint32_t rows, uint32_t columns, uint32_t saveOptions, uint64_t* bytes) {
   *bytes = 0;
   if (checkSaveSize(columns, rows) != BlpStatus::Ok) return ps::kMemFullErr;
-  uint64_t s = 12 * uint64_t(rows) * columns + 8192;
-  if (isJpegContent(unpackSaveOptions(saveOptions).contentType))
-    s += sizeof(JpegEncodeContext) + jpegEncodeCoefficientBytes(columns, rows);
+  const uint64_t s = fileImageOffset(rows, columns, saveOptions) + 8 * uint64_t(rows) * columns + 8192;
   if (s > kMaxHandleBytes) return ps::kMemFullErr;
   *bytes = s;
   return ps::kNoErr;
@@ -99,6 +104,31 @@ uint32_t convertHostImage(const HostImage& image, uint8_t* pixels, uint8_t palet
     out[3] = step == 2 ? src[i * step + 1] : entry[3];
   }
   return paletteCount;
+}
+
+bool growFileImage(void* context, uint64_t minCapacity, BlpOutput* output) {
+  auto* store = static_cast<FileImageStore*>(context);
+  if (store == nullptr || store->handles == nullptr || minCapacity > kMaxHandleBytes) return false;
+  ps::PSHandleSuite2* suite = store->handles;
+  ps::Handle grown = suite->New(int32_t(minCapacity));
+  if (grown == nullptr) return false;
+  ps::Ptr address = nullptr;
+  ps::Boolean oldLock = 0;
+  suite->SetLock(grown, 1, &address, &oldLock);
+  if (address == nullptr) {
+    suite->Dispose(grown);
+    return false;
+  }
+  std::memcpy(address, output->data, size_t(std::min(output->capacity, minCapacity)));
+  if (*store->handle != nullptr) {
+    ps::Ptr previous = reinterpret_cast<ps::Ptr>(output->data);
+    suite->SetLock(*store->handle, 0, &previous, &oldLock);
+    suite->Dispose(*store->handle);
+  }
+  *store->handle = grown;
+  output->data = reinterpret_cast<uint8_t*>(address);
+  output->capacity = minCapacity;
+  return true;
 }
 
 int16_t encodeHostImage(int16_t imageMode, const WriteLayout& layout, uint32_t rows, uint32_t columns,

@@ -34,6 +34,12 @@ struct WriteLayout {
 // channels has 5); only the first alpha channel is saved, as the file has one.
 WriteLayout writeLayout(int16_t imageMode, int16_t planes);
 
+// Where the file image starts in pixelHandle: after the pixel array and, for the JPEG
+// formats, after the room of the JPEG encoder's context and coefficients. (The writer
+// keeps its encoder context in memory of its own, so that room stays unused; the layout
+// is kept as the plug-in has always had it.)
+uint64_t fileImageOffset(uint32_t rows, uint32_t columns, uint32_t saveOptions);
+
 // Offset in pixelHandle where the host puts its data: 0 for RGB (straight into the pixel
 // array), 4 * rows * columns for the other modes.
 uint64_t hostDataOffset(int16_t imageMode, uint32_t rows, uint32_t columns);
@@ -57,6 +63,16 @@ struct HostImage {
 // itself; non-RGB data must lie at or after the end of the pixel array. Returns the number
 // of palette entries the source defines (2 for Bitmap, 256 otherwise).
 uint32_t convertHostImage(const HostImage& image, uint8_t* pixels, uint8_t palette[1024]);
+
+// Growth of the file image (BlpOutput::grow): when a level needs more room than the file
+// image has in pixelHandle, the image moves to a handle of its own, as large as asked,
+// with the bytes written so far; a later growth replaces that handle. The pixels stay
+// where they are, since the writer still reads them.
+struct FileImageStore {
+  ps::PSHandleSuite2* handles = nullptr;
+  ps::Handle* handle = nullptr;  // the grown image's handle (PluginGlobals::outputHandle)
+};
+bool growFileImage(void* store, uint64_t minCapacity, BlpOutput* output);
 
 // Runs the writer on converted pixels: working order, alpha depth, buildBlpImage. On
 // success *fileLength holds N and the file is the first N bytes of output->data.
