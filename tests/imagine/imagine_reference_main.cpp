@@ -1,11 +1,14 @@
+// imagine_reference --list: the names of every host check, for the Windows trees' CTest.
 // imagine_reference DIR: writes the expected results of the byte-identity checks, computed
 // by this (native) build of the core, for the emulator that runs VellumIm.plg under Wine:
 //   save_<case>.blp        the file the core writes for a save case
 //   load_<case>.blp        the file of a load case
 //   load_<case>.expected   the pixels the core's reader delivers for it, in host form
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
+#include "imagine/host_checks.h"
 #include "imagine/imagine_reference.h"
 
 namespace {
@@ -21,11 +24,17 @@ bool writeFile(const std::string& path, const vellum::testing::ByteVector& bytes
 
 int main(int argc, char** argv) {
   using namespace vellum::testing;
+  if (argc == 2 && std::string(argv[1]) == "--list") {
+    for (const HostCheck& check : hostChecks()) std::printf("%s\n", check.name.c_str());
+    return 0;
+  }
   if (argc != 2) {
-    std::fprintf(stderr, "usage: imagine_reference DIR\n");
+    std::fprintf(stderr, "usage: imagine_reference --list | DIR\n");
     return 2;
   }
   const std::string dir = argv[1];
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
   int failures = 0;
   for (const SaveCase& c : saveCases()) {
     ByteVector file;
