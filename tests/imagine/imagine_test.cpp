@@ -9,6 +9,7 @@
 #include "imagine/host_checks.h"
 #include "imagine/imagine_plugin.h"
 #include "imagine/imagine_reference.h"
+#include "core/blp_writer.h"
 
 namespace vellum::testing {
 
@@ -84,6 +85,49 @@ TEST(ImagineOutput, GrowsThroughHostMemoryKeepingTheBytes) {
   EXPECT_FALSE(growThroughHost(const_cast<ImagineServiceTable*>(&table), 64, &output));
   EXPECT_EQ(output.data, before);
   EXPECT_EQ(output.capacity, 40u);
+}
+
+// The whole writer on an output area that starts far too small: every level's room comes
+// from the host's memory service, and the file equals one built in a large area.
+TEST(ImagineOutput, WriterGrowsThroughHostMemory) {
+  SaveCase c{"", 96, 80, 32, 3, {100, 1, 0, 16}, 91, true};
+  // Host rows are blue, green, red, alpha: the writer's working order for JPEG content.
+  const HostPixels p = makeHostPixels(c);
+  SaveOptions options;
+  options.contentType = BlpContentType::Blp2Jpeg;
+  options.progressive = true;
+  options.jpegQuality = 100;
+
+  uint8_t palette[1024] = {};
+  ByteVector big(size_t(blpOutputCapacity(c.width, c.height)));
+  ByteVector pixels = p.rows;
+  SaveImage plain;
+  plain.width = c.width;
+  plain.height = c.height;
+  plain.trueColour = true;
+  plain.alphaDepth = 8;
+  plain.palette = palette;
+  plain.pixels = pixels.data();
+  plain.output.data = big.data();
+  plain.output.capacity = big.size();
+  uint64_t plainLength = 0;
+  ASSERT_EQ(buildBlpImage(&plain, options, &plainLength), BlpStatus::Ok);
+
+  FakeHost host;
+  const ImagineServiceTable* table = host.hostInterface()->iface->services;
+  uint8_t* small = static_cast<uint8_t*>(table->allocate(2048));
+  ByteVector pixels2 = p.rows;
+  SaveImage grown = plain;
+  grown.pixels = pixels2.data();
+  grown.output.data = small;
+  grown.output.capacity = 2048;
+  grown.output.growContext = const_cast<ImagineServiceTable*>(table);
+  grown.output.grow = growThroughHost;
+  uint64_t grownLength = 0;
+  ASSERT_EQ(buildBlpImage(&grown, options, &grownLength), BlpStatus::Ok);
+  EXPECT_GT(host.allocations.size(), 2u);
+  ASSERT_EQ(grownLength, plainLength);
+  EXPECT_EQ(std::memcmp(grown.output.data, big.data(), size_t(plainLength)), 0);
 }
 
 TEST(ImagineSignature, NeedsMoreThan160BytesAndSaneFields) {
