@@ -1,12 +1,13 @@
 // Save choices on the command line: named options, the dialog's labels and the packed
 // options word all give the same file; the defaults are the dialog's; the bytes equal
-// those of the writer's XnView path for the same pixels.
+// those of the XnView plug-in for the same pixels.
 #include <gtest/gtest.h>
 
 #include "cli_harness.h"
 #include "core/blp_writer.h"
 #include "core/save_options.h"
 #include "test_images.h"
+#include "xnview/xn_save.h"
 
 namespace vellum::clitest {
 namespace {
@@ -114,31 +115,71 @@ TEST(Options, BadValuesAreUsageErrors) {
   }
 }
 
-// The tool takes the XnView plug-in's path through the writer for grey, RGB and RGBA
-// images (bytes per pixel 1, 3, 4), so both write the same bytes for the same pixels.
-TEST(Options, SameBytesAsTheXnViewPath) {
+// Byte identity with the XnView plug-in: the same pixels handed to the plug-in's save
+// collection (8-bit grey without a colormap, a 4-bit image with a 16-entry colormap,
+// 24-bit and 32-bit rows) and to the tool as PNG give the same file, for every format.
+Bytes xnviewSave(uint32_t w, uint32_t h, int bitsPerPixel, const uint8_t* colormap, const Bytes& rows,
+                 size_t rowBytes, const SaveOptions& options) {
+  XnSaveImage image;
+  EXPECT_EQ(xnSaveBegin(&image, int32_t(w), int32_t(h), bitsPerPixel), BlpStatus::Ok);
+  if (colormap != nullptr) xnSavePutColormap(&image, colormap);
+  for (uint32_t y = 0; y < h; ++y) xnSavePutLine(&image, int32_t(y), rows.data() + y * rowBytes);
+  uint64_t length = 0;
+  EXPECT_EQ(xnSaveEncode(&image, options, &length), BlpStatus::Ok);
+  Bytes file(image.output.data, image.output.data + length);
+  xnSaveRelease(&image);
+  return file;
+}
+
+TEST(Options, SameBytesAsTheXnViewPlugin) {
   ScratchDir dir;
+  const uint32_t w = 37, h = 29;
+  struct Input {
+    const char* name;
+    PngSpec png;
+    int bitsPerPixel;
+    Bytes rows;
+    size_t rowBytes;
+    Bytes colormap;  // three planes of 256 entries, or empty
+  };
+  std::vector<Input> inputs;
   for (InputKind kind : {InputKind::Grey, InputKind::Rgb, InputKind::Rgba}) {
-    SourceImage source = makeSource(kind);
-    ASSERT_TRUE(writePngFile(dir / "in.png", source.png));
+    SourceImage s = makeSource(kind);
+    int bits = kind == InputKind::Grey ? 8 : kind == InputKind::Rgb ? 24 : 32;
+    inputs.push_back({kindName(kind), s.png, bits, s.png.samples, size_t(w) * (bits / 8), {}});
+  }
+  // A 4-bit paletted image of 16 colours: the PNG packs two pixels a byte, high nibble
+  // first, as XnView's 4-bit rows do.
+  Input four{"Paletted4", {}, 4, {}, (w + 1) / 2, Bytes(768, 0)};
+  four.png.width = w;
+  four.png.height = h;
+  four.png.colourType = 3;
+  four.png.bitDepth = 4;
+  for (uint32_t i = 0; i < 16; ++i) {
+    auto e = paletteEntry(i * 3);
+    four.png.palette.push_back(e);
+    four.colormap[i] = e[0], four.colormap[256 + i] = e[1], four.colormap[512 + i] = e[2];
+  }
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; x += 2) {
+      uint8_t a = uint8_t((x + y) % 16), b = uint8_t(x + 1 < w ? (x + 1 + 2 * y) % 16 : 0);
+      four.rows.push_back(uint8_t(a << 4 | b));
+    }
+  four.png.samples = four.rows;
+  inputs.push_back(four);
+
+  for (const Input& in : inputs) {
+    ASSERT_TRUE(writePngFile(dir / "in.png", in.png));
     for (int type = 0; type < 7; ++type) {
-      SCOPED_TRACE(std::string(kindName(kind)) + " type " + std::to_string(type));
+      SCOPED_TRACE(std::string(in.name) + " type " + std::to_string(type));
       SaveOptions options;
       options.contentType = BlpContentType(type);
+      options.maxMipLevels = 5;
       Bytes cli = encodeWith(dir, dir / "in.png", {"--options", hexWord(packSaveOptions(options))});
-
-      const uint32_t w = source.png.width, h = source.png.height;
-      Bytes palette(1024, 0), pixels = source.rgba;
-      uint32_t bytesPerPixel = kind == InputKind::Grey ? 1 : kind == InputKind::Rgb ? 3 : 4;
-      if (kind == InputKind::Grey)
-        for (int i = 0; i < 256; ++i) palette[4 * i] = palette[4 * i + 1] = palette[4 * i + 2] = uint8_t(i), palette[4 * i + 3] = 255;
-      Bytes area(blpOutputCapacity(w, h));
-      BlpOutput output;
-      output.data = area.data();
-      output.capacity = area.size();
-      uint64_t length = 0;
-      ASSERT_EQ(encodeBlpImage(w, h, bytesPerPixel, palette.data(), pixels.data(), options, &output, &length), BlpStatus::Ok);
-      EXPECT_EQ(cli, Bytes(output.data, output.data + length));
+      Bytes plugin = xnviewSave(w, h, in.bitsPerPixel, in.colormap.empty() ? nullptr : in.colormap.data(), in.rows,
+                                in.rowBytes, options);
+      ASSERT_GT(plugin.size(), 148u);
+      EXPECT_EQ(cli, plugin);
     }
   }
 }
