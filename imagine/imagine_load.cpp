@@ -27,7 +27,6 @@ struct LoadContext {
   uint64_t length;
   ImagineImage image;
   bool reporting;  // load flag 2 and a progress function to call
-  bool cancelled;  // the progress function answered 0
   ImagineProgressRecord record;
 };
 
@@ -36,7 +35,6 @@ bool reportProgress(LoadContext* load, int32_t current) {
   if (!load->reporting) return true;
   load->record.current = current;
   if (load->request->progress(&load->record) != 0) return true;
-  load->cancelled = true;
   load->request->errorCode = kImagineAborted;
   return false;
 }
@@ -53,7 +51,9 @@ uint8_t* hostAllocate(const ImagineServiceTable& host, uint64_t bytes) {
 }
 
 // Copies up to `count` bytes from [offset, end) of the file and zero-fills the rest.
+// A row the host cannot give (null) is passed over.
 void copyClipped(const LoadContext& load, uint64_t offset, uint64_t end, uint64_t count, uint8_t* out) {
+  if (out == nullptr) return;
   uint64_t available = offset < end ? end - offset : 0;
   uint64_t n = std::min(count, available);
   if (n) std::memcpy(out, load.file + offset, size_t(n));
@@ -91,7 +91,8 @@ void loadJpeg(LoadContext* load, const BlpHeader& h, const Level& level) {
   }
 
   uint8_t* store = hostAllocate(host, jpegDecodeStoreBytes(h.width, h.height));
-  if (store == nullptr) {
+  uint8_t* pixels = host.pixelMemory(load->image);
+  if (store == nullptr || pixels == nullptr) {
     load->request->errorCode = kImagineOutOfMemory;
     return;
   }
@@ -100,7 +101,7 @@ void loadJpeg(LoadContext* load, const BlpHeader& h, const Level& level) {
   state->remaining = uint32_t(streamBytes);
   // The host image is a bottom-up 32-bit bitmap: its pixel memory starts with the last
   // row, which is where the decoder puts the first row of the stream.
-  state->output = host.pixelMemory(load->image);
+  state->output = pixels;
   state->width = h.width;
   state->height = h.height;
   state->coefficients = reinterpret_cast<int16_t*>(store + sizeof(JpegDecodeState));
@@ -169,7 +170,7 @@ void loadPalettedAlphaRows(LoadContext* load, const BlpHeader& h, const Level& l
   for (uint32_t y = 0; y < h.height; ++y) {
     uint8_t* row = host.rowAddress(load->image, int32_t(y));
     const uint64_t first = uint64_t(y) * h.width;
-    for (uint32_t x = 0; x < h.width; ++x) {
+    for (uint32_t x = 0; row != nullptr && x < h.width; ++x) {
       std::memcpy(row + 4 * x, palette + 4 * indices[first + x], 4);
       if (hasPlane) planeAlpha(plane, planeBytes, depth, first + x, row + 4 * x + 3);
     }
@@ -221,7 +222,7 @@ void loadDxt(LoadContext* load, const BlpHeader& h, const Level& level) {
       }
       const uint32_t columns = std::min<uint32_t>(4, h.width - x);
       for (uint32_t j = 0; j < rows; ++j) {
-        for (uint32_t i = 0; i < columns; ++i) {
+        for (uint32_t i = 0; out[j] != nullptr && i < columns; ++i) {
           const uint8_t* p = pixels + 4 * (4 * j + i);
           uint8_t* q = out[j] + 4 * uint64_t(x + i);
           q[0] = p[2];
@@ -297,7 +298,6 @@ ImagineImage loadBlpIntoHost(const ImagineServiceTable& host, ImagineLoadRequest
 
   if (h.storage == 0) {
     loadJpeg(&load, h, level);
-    if (load.cancelled) request->errorCode = kImagineAborted;
   } else if (paletted) {
     loadPaletted(&load, h, level, bits);
   } else if (h.compression == 2) {

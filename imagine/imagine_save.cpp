@@ -40,12 +40,18 @@ uint8_t* hostAllocate(const ImagineServiceTable& host, uint64_t bytes) {
 // Copies the host's rows into `pixels` in source order: true-colour rows become red,
 // green, blue, alpha; 8-bit rows become their palette entries (`entries`: four bytes an
 // entry) with the first and third byte exchanged when `exchangeEntry` is set. The fourth
-// byte is 255 unless the output keeps alpha.
+// byte is 255 unless the output keeps alpha. A row the host cannot give (null) is taken
+// as zero bytes.
 void collectPixels(const ImagineServiceTable& host, ImagineImage image, uint32_t width, uint32_t height,
                    int32_t bits, const uint8_t* entries, bool exchangeEntry, bool keepAlpha, uint8_t* pixels) {
   uint8_t* out = pixels;
   for (uint32_t y = 0; y < height; ++y) {
     const uint8_t* row = host.rowAddress(image, int32_t(y));
+    if (row == nullptr) {
+      std::memset(out, 0, size_t(uint64_t(width) * 4));
+      out += uint64_t(width) * 4;
+      continue;
+    }
     for (uint32_t x = 0; x < width; ++x, out += 4) {
       if (bits == 8) {
         const uint8_t* e = entries + 4 * row[x];

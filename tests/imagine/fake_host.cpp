@@ -55,7 +55,7 @@ int32_t VELLUM_IMAGINE_CALL imageBits(void* handle) {
 }
 uint8_t* VELLUM_IMAGINE_CALL pixelMemory(void* handle) {
   FakeImage* image = imageOf(handle, "pixel memory");
-  return image ? image->memory.data() : nullptr;
+  return image && !host().nullPixelMemory ? image->memory.data() : nullptr;
 }
 
 int32_t VELLUM_IMAGINE_CALL copyPalette(void* handle, void* destination) {
@@ -164,7 +164,7 @@ uint8_t* VELLUM_IMAGINE_CALL rowAddress(void* handle, int32_t y) {
     host().violations.push_back("row: row number out of range");
     return nullptr;
   }
-  return image->row(y);
+  return y >= host().nullRowsFrom ? nullptr : image->row(y);
 }
 
 int32_t VELLUM_IMAGINE_CALL setDescription(void* handle, const void* text) {

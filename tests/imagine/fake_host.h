@@ -75,6 +75,8 @@ class FakeHost {
   bool failWrite = false;
   int64_t allocationLimit = INT64_MAX;  // single requests above this give null
   int32_t cancelAtReport = -1;          // report number (0-based) answered with 0
+  int32_t nullRowsFrom = INT32_MAX;     // rows from this one on have no address (null)
+  bool nullPixelMemory = false;
   // Service entry 103, a data word: nonzero when the host takes UTF-16 text.
   void setUnicode(uintptr_t word) { slots[103] = reinterpret_cast<void*>(word); }
   bool unicode() const { return slots[103] != nullptr; }

@@ -747,6 +747,34 @@ void checkNullInterface(CheckRun& run) {
   HC_EXPECT(host.images.empty());
 }
 
+// A host that cannot give a row's address (or the pixel memory): those rows are passed
+// over, nothing is written through a null address.
+void checkMissingRows(CheckRun& run) {
+  FakeHost host;
+  Plugin plugin;
+  HC_REQUIRE(findPlugin(run, host, false, &plugin));
+  host.nullRowsFrom = 1;
+  const ByteVector level = randomLevel(61, 60);
+  LoadResult raw = loadFile(plugin, host, rawFile(5, 3, level, 60), 0);
+  HC_REQUIRE(raw.image != nullptr);
+  HC_EXPECT(raw.error == 0 && std::memcmp(raw.image->row(0), level.data(), 20) == 0);
+  HC_EXPECT(raw.image->row(1)[0] == 0xCD);
+  ByteVector blocks;
+  for (int b = 0; b < 4; ++b) solidDxt1Block(blocks, 0xFFFF);
+  LoadResult dxt = loadFile(plugin, host, dxt1File(8, 8, blocks, 32), 0);
+  HC_EXPECT(dxt.image != nullptr && dxt.image->row(0)[0] == 255 && dxt.image->row(1)[0] == 0xCD);
+  LoadResult pal = loadFile(plugin, host, blp2Paletted(5, 3, 8, randomLevel(62, 30)), 0);
+  HC_EXPECT(pal.image != nullptr && pal.image->row(2)[0] == 0xCD);
+  host.nullPixelMemory = true;
+  LoadResult jpeg = loadFile(plugin, host, jpegFile(16, 16, 0, {}, tinyStream()), 0);
+  HC_EXPECT(jpeg.image != nullptr && jpeg.error == 3);
+  // Saving takes such rows as zero bytes.
+  const int32_t options[4] = {80, 6, 0, 1};
+  SaveResult saved = saveImage(plugin, host, host.addImage(4, 4, 24, 0), options, 0);
+  HC_EXPECT(saved.result == 1 && saved.error == 0 && host.written.size() == 148 + 8);
+  HC_EXPECT(noViolations(run, host));
+}
+
 // --- Saving ---
 
 void checkSaveReference(CheckRun& run, const SaveCase& c) {
@@ -919,6 +947,7 @@ std::vector<HostCheck> hostChecks() {
       {"load_kinds_and_palette", checkLoadKinds},
       {"load_width_32768", checkWideImage},
       {"null_host_interface", checkNullInterface},
+      {"host_without_row_addresses", checkMissingRows},
       {"save_refusals", checkSaveRefusals},
       {"save_memory_and_write_failures", checkSaveMemory},
       {"save_option_ranges", checkSaveOptionRanges},
