@@ -174,7 +174,11 @@ int applyOption(const OptionSpec& spec, const std::string& shown, const std::str
   uint64_t n = 0;
   auto bad = [&](const char* what) { return usageError("invalid " + std::string(what) + " '" + value + "' for " + shown); };
   switch (spec.id) {
-    case kOutput: s->output = value; s->haveOutput = true; break;
+    case kOutput:
+      if (value.empty()) return bad("output name");
+      s->output = value;
+      s->haveOutput = true;
+      break;
     case kForce: s->force = true; break;
     case kRecursive: s->recursive = true; break;
     case kJobs:

@@ -103,6 +103,7 @@ TEST(Options, BadValuesAreUsageErrors) {
       {"--options", "0x10052064"},                                                    // quantizer 5, bit 13
       {"--options", "zz"},       {"--jobs", "0"},           {"--max-pixels", "0"},  {"--bogus"},
       {"-x"},                    {"--level", "1"},  // decode only
+      {"-o", ""},
   };
   for (const auto& options : bad) {
     std::vector<std::string> args = {"encode", dir / "in.png"};
