@@ -20,6 +20,8 @@ export WINEPREFIX=$state/prefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe="
 unset WINEARCH
+# One locale for every run: Unix file names in UTF-8, Windows ANSI code page 1252.
+export LC_ALL=C.UTF-8
 
 log=$state/wine-run.log
 
@@ -56,11 +58,21 @@ ensure_prefix() {
     DISPLAY=:$(cat "$state/display") wineboot -i >>"$log" 2>&1 || true
     wineserver -w >>"$log" 2>&1 || true
   fi
+  # A persistent server for the run: each program then starts in a fraction of a second
+  # instead of bringing the prefix's services up again. --cleanup stops it.
+  wineserver -p >>"$log" 2>&1 || true
+}
+
+# Starts the prefix's background services now, with their output going to the log: a
+# service started by a test program would keep that test's output pipe open (and CTest
+# waiting) for as long as the server lives.
+start_services() {
+  DISPLAY=:$(cat "$state/display") wineboot >>"$log" 2>&1 </dev/null || true
 }
 
 case "${1:-}" in
   --setup)
-    lock; start_display; ensure_prefix; unlock
+    lock; start_display; ensure_prefix; start_services; unlock
     echo "wine-run: prefix $WINEPREFIX, display :$(cat "$state/display")"
     exit 0 ;;
   --cleanup)

@@ -28,12 +28,15 @@ int32_t xnLoadGetInfo(XnLoadContext* context, int32_t* pictureType, int32_t* wid
   put(dpi, kXnDpi);
   put(hasColormap, 0);
   put(pictureType, kXnRgbOrder);
-  if (context->described) return 0;  // describe runs once per file
-  BlpInfo info;
-  if (blpReaderDescribe(&context->reader, &info) != BlpStatus::Ok) return 0;
+  // Describe runs once per file; asking again reports the same description.
+  if (!context->described) {
+    BlpInfo described;
+    if (blpReaderDescribe(&context->reader, &described) != BlpStatus::Ok) return 0;
+    context->info = described;
+    context->described = true;
+  }
+  const BlpInfo& info = context->info;
   // Sides are at most 32768 and rows at most 4 bytes a pixel: bytesPerLine fits an INT.
-  context->info = info;
-  context->described = true;
   copyLabel(label, labelMax, info.label);
   put(bitsPerPixel, info.bitsPerPixel);
   put(hasColormap, info.mode == BlpDecodeMode::Indexed ? 1 : 0);
