@@ -64,6 +64,10 @@ struct JpegDecodeState {
   // kJpegLookupNoMatch when no code can match those bits. Rebuilt with each DHT; it gives
   // exactly the result of the canonical search over huffCounts.
   uint16_t huffLookup[8][1 << kJpegLookupBits];
+  // For the AC tables (4..7), by the same bits: a coefficient whose code and value bits
+  // together fit in kJpegLookupBits, as (value << 16) | (run << 8) | (code + value bits);
+  // 0 when the bits start no such coefficient.
+  int32_t acCoefficientLookup[4][1 << kJpegLookupBits];
   uint8_t rangeLimit[1024];      // 0..255 identity, 256..511 -> 255, 512..1023 -> 0
 };
 

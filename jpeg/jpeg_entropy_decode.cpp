@@ -3,6 +3,8 @@
 //
 // Exhausted data end a scan; a bit pattern that matches no code reads as symbol 0 without
 // consuming bits. Coefficients are stored quantized, in natural order.
+#include <cstring>
+
 #include "jpeg/jpeg_decode_internal.h"
 #include "jpeg/jpeg_tables.h"
 
@@ -58,45 +60,85 @@ inline void finishDc(JpegDecodeState* s, int16_t* block) {
   s->dcPredictor[s->currentComponent] = dc;
 }
 
+// The Huffman lookup step of decodeHuffmanSymbol, inlined into the block decoders.
+inline HuffmanSymbol decodeSymbol(JpegDecodeState* s, int table) {
+  const uint16_t entry = s->huffLookup[table][s->bitBuffer >> (64 - kJpegLookupBits)];
+  if (entry == kJpegLookupNoMatch) return {0, 0, false};
+  if (entry == kJpegLookupLonger) return decodeHuffmanSymbol(s, table);
+  const uint32_t length = entry >> 8;
+  if (s->bitCount < length) return {uint8_t(entry), uint8_t(length), true};
+  consumeBits(s, length);
+  return {uint8_t(entry), uint8_t(length), false};
+}
+
 void decodeBlockSequential(JpegDecodeState* s, int16_t* block) {
   const uint32_t ss = s->spectralStart, se = s->spectralEnd, al = s->successiveLow;
   const int dcTable = s->dcTable[s->currentComponent];
   const int acTable = s->acTable[s->currentComponent];
+  const int32_t* acCoefficients = s->acCoefficientLookup[acTable - 4];
+  // The band is decoded into a zeroed block, natural order, and then stored: every
+  // position of the band is written (its value or 0) except when a code runs past the end
+  // of the data, which stores what came before it and zeroes only the band's last position.
+  int16_t local[64];
+  std::memset(local, 0, sizeof local);
+  uint32_t zeroFrom = 64;  // value bits missing: positions from here to 63 are zeroed too
+  bool codeCut = false;
   uint32_t k = ss;
   while (k <= se) {
     fill(s);
-    if (s->bitCount == 0) {
-      zeroBand(block, k, se);
-      break;
+    if (s->bitCount == 0) break;
+    if (k > 0) {
+      // A whole coefficient (code and value bits) in the lookup.
+      const int32_t whole = acCoefficients[s->bitBuffer >> (64 - kJpegLookupBits)];
+      const uint32_t bits = uint32_t(whole) & 0xFF;
+      if (whole != 0 && s->bitCount >= bits) {
+        consumeBits(s, bits);
+        k += (uint32_t(whole) >> 8) & 0xFF;
+        if (k <= se) local[zigzagOrder[k]] = shifted16(whole >> 16, al);
+        ++k;
+        // Usually a second one follows from the same fill.
+        if (k > se || s->bitCount < 16) continue;
+        const int32_t next = acCoefficients[s->bitBuffer >> (64 - kJpegLookupBits)];
+        if (next == 0) continue;
+        consumeBits(s, uint32_t(next) & 0xFF);
+        k += (uint32_t(next) >> 8) & 0xFF;
+        if (k <= se) local[zigzagOrder[k]] = shifted16(next >> 16, al);
+        ++k;
+        continue;
+      }
     }
-    const HuffmanSymbol sym = decodeHuffmanSymbol(s, k == 0 ? dcTable : acTable);
+    const HuffmanSymbol sym = decodeSymbol(s, k == 0 ? dcTable : acTable);
     if (sym.exhausted) {
-      block[zigzagOrder[se]] = 0;
+      codeCut = true;
       dropBits(s);
       break;
     }
     if (k > 0) {
-      // Zero run; positions past the band are only counted.
-      for (uint32_t run = sym.symbol >> 4; run > 0; --run, ++k)
-        if (k <= se) block[zigzagOrder[k]] = 0;
-      if (sym.symbol == 0) {  // end of block
-        zeroBand(block, k, se);
-        break;
-      }
+      k += sym.symbol >> 4;  // zero run
+      if (sym.symbol == 0) break;  // end of block
     }
     const uint32_t size = sym.symbol & 15;
     int32_t value = 0;
     if (size != 0) {
       uint32_t bits;
       if (!readBits(s, size, &bits)) {
-        zeroBand(block, k, 63);
+        zeroFrom = k;
         dropBits(s);
         break;
       }
       value = extendValue(bits, size);
     }
-    if (k <= se) block[zigzagOrder[k]] = shifted16(value, al);
+    if (k <= se) local[zigzagOrder[k]] = shifted16(value, al);
     ++k;
+  }
+  if (codeCut) {
+    for (uint32_t j = ss; j < k && j <= se; ++j) block[zigzagOrder[j]] = local[zigzagOrder[j]];
+    block[zigzagOrder[se]] = 0;
+  } else if (ss == 0 && (se == 63 || zeroFrom <= se + 1)) {
+    std::memcpy(block, local, sizeof local);
+  } else {
+    for (uint32_t j = ss; j <= se; ++j) block[zigzagOrder[j]] = local[zigzagOrder[j]];
+    for (uint32_t j = zeroFrom > se ? zeroFrom : se + 1; j < 64; ++j) block[zigzagOrder[j]] = 0;
   }
   if (ss == 0) finishDc(s, block);
 }
@@ -110,7 +152,7 @@ void decodeBlockFirst(JpegDecodeState* s, int16_t* block) {
       zeroBand(block, 0, se);
       return;
     }
-    const HuffmanSymbol sym = decodeHuffmanSymbol(s, s->dcTable[s->currentComponent]);
+    const HuffmanSymbol sym = decodeSymbol(s, s->dcTable[s->currentComponent]);
     int32_t difference = 0;
     if (sym.exhausted) {
       dropBits(s);
@@ -140,7 +182,7 @@ void decodeBlockFirst(JpegDecodeState* s, int16_t* block) {
       zeroBand(block, k, se);
       return;
     }
-    const HuffmanSymbol sym = decodeHuffmanSymbol(s, acTable);
+    const HuffmanSymbol sym = decodeSymbol(s, acTable);
     if (sym.exhausted) {
       dropBits(s);
       return;
@@ -202,7 +244,7 @@ void decodeBlockRefine(JpegDecodeState* s, int16_t* block) {
     while (k <= se) {
       fill(s);
       if (s->bitCount == 0) return;
-      const HuffmanSymbol sym = decodeHuffmanSymbol(s, acTable);
+      const HuffmanSymbol sym = decodeSymbol(s, acTable);
       if (sym.exhausted) return;
       uint32_t run = sym.symbol >> 4;
       const uint32_t size = sym.symbol & 15;
@@ -262,6 +304,20 @@ inline bool visitBlock(JpegDecodeState* s, BlockDecoder decode, uint32_t c, uint
 }  // namespace
 
 void fillBits(JpegDecodeState* s) {
+  // Fast path: eight bytes ahead without a 0xFF among them go in as whole bytes at once.
+  if (s->remaining >= 8 && s->bitCount < kFillTarget) {
+    uint64_t word = 0;
+    for (int i = 0; i < 8; ++i) word = word << 8 | s->input[i];
+    const uint64_t inverted = ~word;
+    if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
+      const uint32_t bytes = (64u - s->bitCount) / 8;
+      s->bitBuffer |= (word >> (64 - 8 * bytes)) << (64 - s->bitCount - 8 * bytes);
+      s->bitCount = uint8_t(s->bitCount + 8 * bytes);
+      s->input += bytes;
+      s->remaining -= bytes;
+      return;
+    }
+  }
   while (s->bitCount < kFillTarget && s->remaining > 0) {
     const uint8_t byte = s->input[0];
     if (byte == 0xFF && s->remaining > 1) {
@@ -305,6 +361,16 @@ void buildHuffmanLookup(JpegDecodeState* s, int table) {
       code = (code + c) * 2;
     }
     s->huffLookup[table][prefix] = entry;
+    if (table < 4) continue;
+    int32_t whole = 0;
+    if (entry != kJpegLookupNoMatch && entry != kJpegLookupLonger) {
+      const uint32_t length = entry >> 8, run = (entry >> 4) & 15, size = entry & 15;
+      if (size > 0 && length + size <= uint32_t(kJpegLookupBits)) {
+        const uint32_t bits = (prefix >> (kJpegLookupBits - length - size)) & ((1u << size) - 1);
+        whole = int32_t(uint32_t(extendValue(bits, size)) << 16 | run << 8 | (length + size));
+      }
+    }
+    s->acCoefficientLookup[table - 4][prefix] = whole;
   }
 }
 

@@ -2,6 +2,7 @@
 // robustness against malformed and hostile streams.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <random>
 
 #include "jpeg/jpeg_decode_internal.h"
@@ -368,7 +369,10 @@ TEST(JpegDecoder, MalformedStreamsStayInsideTheirBuffers) {
   seeds.push_back(testing::encodeLevel(testing::smoothPixels(21, 11, 1), 21, 11, 60, false));
   seeds.push_back(testing::encodeLevel(testing::smoothPixels(21, 11, 2), 21, 11, 95, true));
   seeds.push_back(stuckScans(17, 9, 6));
-  for (int iteration = 0; iteration < 1500; ++iteration) {
+  // VELLUM_JPEG_MUTATIONS raises the count for a longer run (for instance under the sanitizers).
+  const char* env = std::getenv("VELLUM_JPEG_MUTATIONS");
+  const int iterations = env ? std::atoi(env) : 1500;
+  for (int iteration = 0; iteration < iterations; ++iteration) {
     Bytes stream = seeds[iteration % seeds.size()];
     const int edits = 1 + int(random() % 8);
     for (int e = 0; e < edits; ++e) {

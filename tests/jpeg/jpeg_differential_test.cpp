@@ -4,6 +4,7 @@
 // operations. Results must be identical, bit for bit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -90,6 +91,193 @@ TEST(JpegHuffmanLookup, MatchesThePlainCanonicalSearchExactly) {
       ASSERT_EQ(state->bitBuffer, consumed == 0 ? buffer : buffer << consumed);
     }
   }
+}
+
+// --- Sequential scans ----------------------------------------------------------------------
+
+// A plain reference of the sequential block decoder: a 32-bit bit buffer filled to 16 bits,
+// the canonical search on every symbol, coefficients written in place as the rules say.
+struct PlainScanDecoder {
+  const uint8_t* data;
+  size_t size, position = 0;
+  uint32_t buffer = 0, count = 0;
+  int32_t predictor = 0;
+
+  void fill() {
+    while (count < 16 && position < size) {
+      const uint8_t byte = data[position];
+      if (byte == 0xFF && position + 1 < size) {
+        if (data[position + 1] != 0) return;
+        position += 2;
+      } else {
+        position += 1;
+      }
+      buffer |= uint32_t(byte) << (24 - count);
+      count += 8;
+    }
+  }
+  void consume(uint32_t n) {
+    buffer = n == 32 ? 0 : buffer << n;
+    count -= n;
+  }
+  // Returns false (exhausted) when a code matches but runs past the bits.
+  bool symbol(const uint8_t* counts, const uint8_t* values, uint32_t* out) {
+    uint32_t code = 0, index = 0;
+    for (uint32_t l = 1; l <= 16; ++l) {
+      const uint32_t c = counts[l - 1], top = buffer >> (32 - l);
+      if (c > 0 && top >= code && top - code < c) {
+        if (count < l) return false;
+        consume(l);
+        *out = values[index + top - code];
+        return true;
+      }
+      index += c;
+      code = (code + c) * 2;
+    }
+    *out = 0;  // no match: nothing consumed
+    return true;
+  }
+  bool valueBits(uint32_t n, int32_t* value) {
+    fill();
+    if (count < n) return false;
+    const uint32_t bits = buffer >> (32 - n);
+    consume(n);
+    *value = (bits >> (n - 1)) ? int32_t(bits) : int32_t(bits) - int32_t((1u << n) - 1);
+    return true;
+  }
+
+  void block(int16_t* b, uint32_t ss, uint32_t se, uint32_t al, const uint8_t* dcCounts, const uint8_t* dcValues,
+             const uint8_t* acCounts, const uint8_t* acValues) {
+    auto zero = [&](uint32_t from, uint32_t to) {
+      for (uint32_t j = from; j <= to && j < 64; ++j) b[zigzagOrder[j]] = 0;
+    };
+    uint32_t k = ss;
+    while (k <= se) {
+      fill();
+      if (count == 0) {
+        zero(k, se);
+        break;
+      }
+      uint32_t sym;
+      if (!symbol(k == 0 ? dcCounts : acCounts, k == 0 ? dcValues : acValues, &sym)) {
+        b[zigzagOrder[se]] = 0;
+        buffer = count = 0;
+        break;
+      }
+      if (k > 0) {
+        for (uint32_t run = sym >> 4; run > 0; --run, ++k)
+          if (k <= se) b[zigzagOrder[k]] = 0;
+        if (sym == 0) {
+          zero(k, se);
+          break;
+        }
+      }
+      int32_t value = 0;
+      if ((sym & 15) != 0 && !valueBits(sym & 15, &value)) {
+        zero(k, 63);
+        buffer = count = 0;
+        break;
+      }
+      if (k <= se) b[zigzagOrder[k]] = int16_t(uint16_t(uint32_t(value) << al));
+      ++k;
+    }
+    if (ss == 0) {
+      b[0] = int16_t(uint16_t(uint16_t(b[0]) + uint16_t(predictor)));
+      predictor = b[0];
+    }
+  }
+};
+
+// Random Huffman table, counts summing to at most 256, as a DHT body part (0xFF escaped).
+void randomDht(std::mt19937& random, uint8_t classAndId, uint8_t counts[16], uint8_t values[256],
+               std::vector<uint8_t>& body) {
+  uint32_t room = 256;
+  const bool complete = random() % 2 == 0;
+  for (int l = 0; l < 16; ++l) {
+    uint32_t c = complete ? (l < 2 ? 1 : l < 8 ? random() % 6 : random() % 20) : random() % 12;
+    c = std::min(c, room);
+    counts[l] = uint8_t(c);
+    room -= c;
+  }
+  body.push_back(classAndId);
+  body.insert(body.end(), counts, counts + 16);
+  std::memset(values, 0, 256);
+  const uint32_t total = 256 - room;
+  for (uint32_t i = 0; i < total; ++i) {
+    values[i] = uint8_t(random() % 4 == 0 ? random() : (random() % 6) << 4 | (random() % 11));
+    body.push_back(values[i]);
+    if (values[i] == 0xFF) body.push_back(0x00);
+  }
+}
+
+TEST(JpegSequentialScan, MatchesThePlainReferenceDecoder) {
+  std::mt19937 random(31337);
+  int blocksWithAc = 0;
+  for (int trial = 0; trial < 3000; ++trial) {
+    const uint32_t width = 1 + random() % 40, height = 1 + random() % 24;
+    uint8_t dcCounts[16], dcValues[256], acCounts[16], acValues[256];
+    std::vector<uint8_t> dht;
+    randomDht(random, 0x00, dcCounts, dcValues, dht);
+    randomDht(random, 0x10, acCounts, acValues, dht);
+    std::vector<uint8_t> stream = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x0B, 0x08, uint8_t(height >> 8), uint8_t(height),
+                                   uint8_t(width >> 8), uint8_t(width), 0x01, 0x07, 0x11, 0x00,
+                                   0xFF, 0xC4, uint8_t((dht.size() + 2) >> 8), uint8_t(dht.size() + 2)};
+    stream.insert(stream.end(), dht.begin(), dht.end());
+    // Two scans over the same blocks (the second sees the first one's coefficients), the
+    // last one possibly cut short by the end of the stream.
+    struct Scan {
+      uint32_t ss, se, al;
+      std::vector<uint8_t> data;
+    } scans[2];
+    for (Scan& scan : scans) {
+      scan.ss = random() % 3 == 0 ? random() % 64 : 0;
+      scan.se = random() % 3 == 0 ? random() % 64 : 63;
+      scan.al = random() % 4 == 0 ? random() % 4 : 0;
+      const size_t bytes = random() % 3 == 0 ? random() % 8 : random() % 400;
+      for (size_t i = 0; i < bytes; ++i) {
+        const uint8_t byte = uint8_t(random() % 8 == 0 ? 0xFF : random());
+        scan.data.push_back(byte);
+        if (byte == 0xFF) scan.data.push_back(0x00);
+      }
+      if (random() % 5 == 0 && !scan.data.empty() && scan.data.back() != 0x00) {
+        scan.data.back() = 0xFF;  // a final 0xFF taken as data
+      }
+      const std::vector<uint8_t> header = {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x07, 0x00, uint8_t(scan.ss),
+                                           uint8_t(scan.se), uint8_t(scan.al)};
+      stream.insert(stream.end(), header.begin(), header.end());
+      stream.insert(stream.end(), scan.data.begin(), scan.data.end());
+      if (&scan == &scans[0]) {
+        if (!scan.data.empty() && scan.data.back() == 0xFF) scan.data.push_back(0x00), stream.push_back(0x00);
+      }
+    }
+
+    std::vector<uint8_t> store(jpegDecodeStoreBytes(width, height));
+    auto* state = reinterpret_cast<JpegDecodeState*>(store.data());
+    state->coefficients = reinterpret_cast<int16_t*>(store.data() + sizeof(JpegDecodeState));
+    state->width = width;
+    state->height = height;
+    state->progressCallback = nullptr;
+    state->progressContext = nullptr;
+    std::vector<uint8_t> image(size_t(width) * height * 4);
+    state->input = stream.data();
+    state->remaining = uint32_t(stream.size());
+    state->output = image.data();
+    decodeJpeg(state);
+
+    const uint32_t columns = (width + 7) / 8, rows = (height + 7) / 8;
+    std::vector<int16_t> expected(size_t(columns) * rows * 64, 0);
+    for (const Scan& scan : scans) {
+      PlainScanDecoder reference{scan.data.data(), scan.data.size()};
+      for (uint32_t b = 0; b < columns * rows; ++b) {
+        reference.block(&expected[size_t(b) * 64], scan.ss, scan.se, scan.al, dcCounts, dcValues, acCounts, acValues);
+        reference.fill();
+        if (reference.count == 0) break;
+      }
+    }
+    ASSERT_EQ(std::memcmp(expected.data(), state->coefficients, expected.size() * 2), 0) << trial;
+    blocksWithAc += std::count_if(expected.begin(), expected.end(), [](int16_t v) { return v != 0; }) > 0;
+  }
+  EXPECT_GT(blocksWithAc, 2000);  // the random data really decode to coefficients
 }
 
 // --- Inverse DCT ---------------------------------------------------------------------------
