@@ -49,6 +49,19 @@ run_tree() {
 mkdir -p build
 run_tree native -DCMAKE_BUILD_TYPE=Release
 
+# The Windows trees (mingw-w64), tested under Wine. Their byte-identity tests compare with
+# files written by the native tree's reference tools, found through this one.
+native_reference=$root/build/native/tests/xnview/xnview_reference
+# The Wine runner's display and server are stopped by CTest's cleanup fixture; this also
+# stops them when a run was cut short.
+stop_wine() { for t in win64 win32; do bash cmake/wine-run.sh "build/$t/wine" --cleanup >/dev/null 2>&1 || true; done; }
+trap stop_wine EXIT
+run_tree win64 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake \
+  -DVELLUM_NATIVE_REFERENCE="$native_reference"
+run_tree win32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake \
+  -DVELLUM_NATIVE_REFERENCE="$native_reference"
+stop_wine
+
 echo
 echo "=== summary"
 for s in "${summary[@]}"; do echo "  $s"; done

@@ -887,6 +887,17 @@ HOST_TEST(dialog.rectangles_in_dialog_units) {
   CHECK(rects[5].right <= 236 + 1);
 }
 
+// Not a test: shows the dialog until the file named by the first argument exists (then
+// presses OK), so that scripts/render-dialog.sh can take its picture.
+HOST_TEST_NAMED(showDialogForPicture, "tool.show_dialog") {
+  REQUIRE(!args.empty());
+  const std::wstring done = host::widen(host::windowsPath(args[0]));
+  runDialog([done](HWND d) {
+    for (int i = 0; i < 1200 && !fileExists(done); ++i) Sleep(50);
+    host::pressOk(d);
+  });
+}
+
 // ---------------------------------------------------------------------------------------
 // File-name resolution: names the ANSI code page cannot hold.
 
