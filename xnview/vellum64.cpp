@@ -58,6 +58,22 @@ bool writeWholeFile(HANDLE file, const uint8_t* bytes, uint64_t length) {
   return wrote && flushed && written == DWORD(length);
 }
 
+// The file-writing half of a save: the writer builds the file in the output area, which is
+// written from position 0 in one write and flushed; the file is closed and the context
+// with its areas released. XnView learns of no failure: rather than leave it a corrupt or
+// empty file that it believes saved, a save that could not be built or written in full
+// removes the file it created.
+void encodeBlp(XnSaveContext* context, const SaveOptions& options) {
+  uint64_t length = 0;
+  bool saved = xnSaveEncode(&context->image, options, &length) == BlpStatus::Ok;
+  if (saved) saved = writeWholeFile(context->file, context->image.output.data, length);
+  xnSaveRelease(&context->image);
+  CloseHandle(context->file);
+  if (!saved && context->path[0] != L'\0') DeleteFileW(context->path);
+  context->tag = 0;
+  delete context;
+}
+
 }  // namespace
 
 extern "C" {
@@ -156,17 +172,7 @@ BOOL WINAPI gfpSavePicturePutLine(void* ptr, INT line, const unsigned char* buff
 void WINAPI gfpSavePictureExit(void* ptr) {
   XnSaveContext* context = asSave(ptr);
   if (context == nullptr) return;
-  const SaveOptions options = xnSaveOptionsFromWord(askSaveOptions(moduleInstance));
-  uint64_t length = 0;
-  bool saved = xnSaveEncode(&context->image, options, &length) == BlpStatus::Ok;
-  if (saved) saved = writeWholeFile(context->file, context->image.output.data, length);
-  xnSaveRelease(&context->image);
-  CloseHandle(context->file);
-  // XnView learns of no failure: rather than leave it a corrupt or empty file that it
-  // believes saved, remove the file this save created.
-  if (!saved && context->path[0] != L'\0') DeleteFileW(context->path);
-  context->tag = 0;
-  delete context;
+  encodeBlp(context, xnSaveOptionsFromWord(askSaveOptions(moduleInstance)));
 }
 
 }  // extern "C"
