@@ -25,7 +25,7 @@ void makeBlp(const ScratchDir& dir, const std::string& name, const char* format 
   ASSERT_EQ(runVellum({"encode", "-q", "-f", "--format", format, dir / "src.png", "-o", dir / name}).exitCode, 0);
 }
 
-TEST(BadInput, NotAPng) {
+TEST(CliBadInput, NotAPng) {
   ScratchDir dir;
   writeBytes(dir / "fake.png", Bytes{'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
   RunResult r = runVellum({"encode", dir / "fake.png"});
@@ -35,7 +35,7 @@ TEST(BadInput, NotAPng) {
   EXPECT_EQ(filesIn(dir.path), std::vector<std::string>{"fake.png"});
 }
 
-TEST(BadInput, TruncatedPng) {
+TEST(CliBadInput, TruncatedPng) {
   ScratchDir dir;
   ASSERT_TRUE(writePngFile(dir / "whole.png", makeSource(InputKind::Rgb).png));
   Bytes png = readBytes(dir / "whole.png");
@@ -48,7 +48,7 @@ TEST(BadInput, TruncatedPng) {
   EXPECT_FALSE(anyTemporary(dir.path));
 }
 
-TEST(BadInput, TruncatedBlp) {
+TEST(CliBadInput, TruncatedBlp) {
   ScratchDir dir;
   makeBlp(dir, "whole.blp");
   Bytes blp = readBytes(dir / "whole.blp");
@@ -66,7 +66,7 @@ TEST(BadInput, TruncatedBlp) {
   EXPECT_FALSE(anyTemporary(dir.path));
 }
 
-TEST(BadInput, MissingFileAndFolderOperand) {
+TEST(CliBadInput, MissingFileAndFolderOperand) {
   ScratchDir dir;
   for (const char* command : {"encode", "decode", "info"}) {
     RunResult r = runVellum({command, dir / "nothing.png"});
@@ -80,7 +80,7 @@ TEST(BadInput, MissingFileAndFolderOperand) {
   EXPECT_TRUE(filesIn(dir.path).empty());
 }
 
-TEST(BadInput, NotABlp) {
+TEST(CliBadInput, NotABlp) {
   ScratchDir dir;
   ASSERT_TRUE(writePngFile(dir / "image.blp", makeSource(InputKind::Rgb).png));  // a PNG named .blp
   RunResult r = runVellum({"decode", dir / "image.blp"});
@@ -90,7 +90,7 @@ TEST(BadInput, NotABlp) {
   EXPECT_FALSE(fileExists(dir / "image.png"));
 }
 
-TEST(BadInput, PngOverThePixelLimit) {
+TEST(CliBadInput, PngOverThePixelLimit) {
   ScratchDir dir;
   ASSERT_TRUE(writePngFile(dir / "in.png", makeSource(InputKind::Rgb).png));  // 37 x 29 = 1073
   RunResult r = runVellum({"encode", "--max-pixels", "1000", dir / "in.png"});
@@ -104,7 +104,7 @@ TEST(BadInput, PngOverThePixelLimit) {
 
 // A header that claims 32768 x 32768 JPEG pixels (4 GiB decoded) in a file of a few
 // hundred bytes is refused by the default limit before anything is allocated.
-TEST(BadInput, BlpClaimingAnEnormousSize) {
+TEST(CliBadInput, BlpClaimingAnEnormousSize) {
   ScratchDir dir;
   Bytes blp(400, 0);
   std::memcpy(blp.data(), "BLP1", 4);
@@ -127,7 +127,7 @@ TEST(BadInput, BlpClaimingAnEnormousSize) {
 
 // BLP readers accept sides up to 32768: a wider image is refused rather than written into
 // a file no reader opens.
-TEST(BadInput, SideAboveTheReadersLimit) {
+TEST(CliBadInput, SideAboveTheReadersLimit) {
   ScratchDir dir;
   PngSpec wide;
   wide.width = 40000;
@@ -143,7 +143,7 @@ TEST(BadInput, SideAboveTheReadersLimit) {
   EXPECT_FALSE(anyTemporary(dir.path));
 }
 
-TEST(CannotWrite, OutputFolderThatCannotBeMade) {
+TEST(CliCannotWrite, OutputFolderThatCannotBeMade) {
   ScratchDir dir;
   ASSERT_TRUE(writePngFile(dir / "in.png", makeSource(InputKind::Rgb).png));
   writeBytes(dir / "plain-file", Bytes{1});
@@ -158,7 +158,7 @@ TEST(CannotWrite, OutputFolderThatCannotBeMade) {
   EXPECT_EQ(filesIn(dir.path).size(), 2u);
 }
 
-TEST(CannotWrite, ReadOnlyFolder) {
+TEST(CliCannotWrite, ReadOnlyFolder) {
   if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
   ScratchDir dir;
   ASSERT_TRUE(writePngFile(dir / "in.png", makeSource(InputKind::Rgb).png));
@@ -169,7 +169,7 @@ TEST(CannotWrite, ReadOnlyFolder) {
   EXPECT_TRUE(filesIn(dir / "ro").empty());
 }
 
-TEST(Overwrite, KeptWithoutForceReplacedWithForce) {
+TEST(CliOverwrite, KeptWithoutForceReplacedWithForce) {
   ScratchDir dir;
   ASSERT_TRUE(writePngFile(dir / "in.png", makeSource(InputKind::Rgb).png));
   writeBytes(dir / "in.blp", Bytes{'o', 'l', 'd'});
@@ -194,7 +194,7 @@ TEST(Overwrite, KeptWithoutForceReplacedWithForce) {
   EXPECT_EQ(runVellum({"decode", "-f", dir / "in.blp"}).exitCode, 0);
 }
 
-TEST(Usage, HelpVersionAndErrors) {
+TEST(CliUsage, HelpVersionAndErrors) {
   RunResult help = runVellum({"--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("Usage: vellum"), std::string::npos);
@@ -217,7 +217,7 @@ TEST(Usage, HelpVersionAndErrors) {
 
 // Several files: the good ones are converted, each bad one is reported, the exit code is
 // the largest of the failures.
-TEST(Batch, MixedResults) {
+TEST(CliBatch, MixedResults) {
   ScratchDir dir;
   ASSERT_TRUE(writePngFile(dir / "a.png", makeSource(InputKind::Rgb).png));
   writeBytes(dir / "b.png", Bytes{1, 2, 3});
@@ -236,7 +236,7 @@ TEST(Batch, MixedResults) {
 
 // SIGINT or SIGTERM during a conversion: the temporary file is removed and no output
 // appears.
-TEST(Interrupt, LeavesNoTemporaryFile) {
+TEST(CliInterrupt, LeavesNoTemporaryFile) {
   ScratchDir dir;
   SourceImage big = makeSource(InputKind::Rgba, 1536, 1536);
   ASSERT_TRUE(writePngFile(dir / "big.png", big.png));

@@ -14,7 +14,7 @@ namespace {
 const char* const kFormats[] = {"blp1-jpeg", "blp1-paletted", "blp2-jpeg", "blp2-paletted8",
                                 "blp2-dxt", "blp2-paletted4", "blp2-paletted1"};
 
-TEST(Info, JsonCarriesTheHeaderAndTheMipmapTable) {
+TEST(CliInfo, JsonCarriesTheHeaderAndTheMipmapTable) {
   ScratchDir dir;
   ASSERT_TRUE(writePngFile(dir / "in.png", makeSource(InputKind::Rgba).png));
   const char* content[] = {"JPEG", "paletted", "JPEG", "paletted", "DXT5", "paletted", "paletted"};
@@ -59,7 +59,7 @@ TEST(Info, JsonCarriesTheHeaderAndTheMipmapTable) {
   }
 }
 
-TEST(Info, TextAndSeveralFiles) {
+TEST(CliInfo, TextAndSeveralFiles) {
   ScratchDir dir;
   ASSERT_TRUE(writePngFile(dir / "a.png", makeSource(InputKind::Grey).png));
   ASSERT_TRUE(writePngFile(dir / "b.png", makeSource(InputKind::Rgb).png));
@@ -86,7 +86,7 @@ TEST(Info, TextAndSeveralFiles) {
   EXPECT_EQ(contents, (std::vector<std::string>{"paletted", "DXT1"}));
 }
 
-TEST(Info, NamesWithQuotesAreEscaped) {
+TEST(CliInfo, NamesWithQuotesAreEscaped) {
   ScratchDir dir;
   ASSERT_TRUE(writePngFile(dir / "we\"ird\\.png", makeSource(InputKind::Grey).png));
   ASSERT_EQ(runVellum({"encode", "-q", dir / "we\"ird\\.png"}).exitCode, 0);
@@ -112,7 +112,7 @@ void makeTree(const ScratchDir& dir) {
   writeBytes(dir / "src/readme.txt", Bytes{'x'});  // not a PNG: skipped by the walk
 }
 
-TEST(Batch, TwoWorkersWriteTheSameBytesAsOne) {
+TEST(CliBatch, TwoWorkersWriteTheSameBytesAsOne) {
   ScratchDir dir;
   makeTree(dir);
   for (const char* format : {"blp1-paletted", "blp2-dxt", "blp2-jpeg", "blp2-paletted4"}) {
@@ -141,7 +141,7 @@ TEST(Batch, TwoWorkersWriteTheSameBytesAsOne) {
   }
 }
 
-TEST(Batch, SummaryLineAndOutputCollisions) {
+TEST(CliBatch, SummaryLineAndOutputCollisions) {
   ScratchDir dir;
   mkdir((dir / "a").c_str(), 0777);
   mkdir((dir / "b").c_str(), 0777);

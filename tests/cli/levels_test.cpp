@@ -47,7 +47,7 @@ double meanDifference(const Bytes& a, const Bytes& b) {
   return sum / double(a.size());
 }
 
-TEST(Levels, EveryLevelOfAPalettedFileIsExact) {
+TEST(CliLevels, EveryLevelOfAPalettedFileIsExact) {
   ScratchDir dir;
   SourceImage source = makeSource(InputKind::GreyAlpha);  // 37 x 29: six levels
   ASSERT_TRUE(writePngFile(dir / "in.png", source.png));
@@ -77,7 +77,7 @@ TEST(Levels, EveryLevelOfAPalettedFileIsExact) {
   EXPECT_FALSE(fileExists(dir / "in.mip6.png"));
 }
 
-TEST(Levels, ChainCutShortByMipsHasNoFurtherLevels) {
+TEST(CliLevels, ChainCutShortByMipsHasNoFurtherLevels) {
   ScratchDir dir;
   SourceImage source = makeSource(InputKind::Grey);
   ASSERT_TRUE(writePngFile(dir / "in.png", source.png));
@@ -106,7 +106,7 @@ TEST(Levels, ChainCutShortByMipsHasNoFurtherLevels) {
 
 // JPEG levels are the shared header followed by each level's own bytes, and DXT levels
 // start at their own offsets: both decode close to the halved image.
-TEST(Levels, JpegAndDxtLevelsDecodeCloseToTheHalvedImage) {
+TEST(CliLevels, JpegAndDxtLevelsDecodeCloseToTheHalvedImage) {
   ScratchDir dir;
   SourceImage source = makeSource(InputKind::Rgba);
   ASSERT_TRUE(writePngFile(dir / "in.png", source.png));

@@ -26,7 +26,7 @@ Bytes encodeWith(const ScratchDir& dir, const std::string& input, std::vector<st
   return readBytes(dir / "out.blp");
 }
 
-TEST(Options, WordAndNamedOptionsGiveTheSameFile) {
+TEST(CliOptions, WordAndNamedOptionsGiveTheSameFile) {
   ScratchDir dir;
   ASSERT_TRUE(writePngFile(dir / "in.png", makeSource(InputKind::Rgba).png));
   struct Case {
@@ -66,7 +66,7 @@ TEST(Options, WordAndNamedOptionsGiveTheSameFile) {
   }
 }
 
-TEST(Options, DefaultsAreTheDialogDefaults) {
+TEST(CliOptions, DefaultsAreTheDialogDefaults) {
   ScratchDir dir;
   ASSERT_TRUE(writePngFile(dir / "in.png", makeSource(InputKind::Rgb).png));
   Bytes plain = encodeWith(dir, dir / "in.png", {});
@@ -77,7 +77,7 @@ TEST(Options, DefaultsAreTheDialogDefaults) {
   EXPECT_EQ(plain[4], 0);                                            // JPEG storage
 }
 
-TEST(Options, NamedOptionsOverrideTheWord) {
+TEST(CliOptions, NamedOptionsOverrideTheWord) {
   ScratchDir dir;
   ASSERT_TRUE(writePngFile(dir / "in.png", makeSource(InputKind::Rgb).png));
   Bytes a = encodeWith(dir, dir / "in.png", {"--options", "0x10000464", "--mips", "2"});  // BLP2 DXT
@@ -85,7 +85,7 @@ TEST(Options, NamedOptionsOverrideTheWord) {
   EXPECT_EQ(a, b);
 }
 
-TEST(Options, ProgressiveIsIgnoredOutsideJpegAsInTheDialog) {
+TEST(CliOptions, ProgressiveIsIgnoredOutsideJpegAsInTheDialog) {
   ScratchDir dir;
   ASSERT_TRUE(writePngFile(dir / "in.png", makeSource(InputKind::Rgb).png));
   Bytes a = encodeWith(dir, dir / "in.png", {"--format", "blp2-paletted8", "--progressive"});
@@ -93,7 +93,7 @@ TEST(Options, ProgressiveIsIgnoredOutsideJpegAsInTheDialog) {
   EXPECT_EQ(a, b);
 }
 
-TEST(Options, BadValuesAreUsageErrors) {
+TEST(CliOptions, BadValuesAreUsageErrors) {
   ScratchDir dir;
   ASSERT_TRUE(writePngFile(dir / "in.png", makeSource(InputKind::Rgb).png));
   const std::vector<std::vector<std::string>> bad = {
@@ -132,7 +132,7 @@ Bytes xnviewSave(uint32_t w, uint32_t h, int bitsPerPixel, const uint8_t* colorm
   return file;
 }
 
-TEST(Options, SameBytesAsTheXnViewPlugin) {
+TEST(CliOptions, SameBytesAsTheXnViewPlugin) {
   ScratchDir dir;
   const uint32_t w = 37, h = 29;
   struct Input {

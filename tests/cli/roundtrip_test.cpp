@@ -62,9 +62,9 @@ Differences compare(const Bytes& expected, const Bytes& actual) {
   return d;
 }
 
-class RoundTrip : public ::testing::TestWithParam<std::tuple<int, InputKind>> {};
+class CliRoundTrip : public ::testing::TestWithParam<std::tuple<int, InputKind>> {};
 
-TEST_P(RoundTrip, DecodesToExpectedModeAndPixels) {
+TEST_P(CliRoundTrip, DecodesToExpectedModeAndPixels) {
   const Format& f = kFormats[std::get<0>(GetParam())];
   const InputKind kind = std::get<1>(GetParam());
   const bool alpha = kindHasAlpha(kind);
@@ -129,12 +129,12 @@ std::string caseName(const ::testing::TestParamInfo<std::tuple<int, InputKind>>&
   return name + "_" + kindName(std::get<1>(info.param));
 }
 
-INSTANTIATE_TEST_SUITE_P(FormatsByKinds, RoundTrip,
+INSTANTIATE_TEST_SUITE_P(FormatsByKinds, CliRoundTrip,
                          ::testing::Combine(::testing::Range(0, 7), ::testing::ValuesIn(kKinds)), caseName);
 
 // 16-bit samples count by their high byte: the 16-bit PNG and the 8-bit PNG of its high
 // bytes give the same file, for every format.
-TEST(SixteenBit, SameFileAsTheHighBytes) {
+TEST(CliSixteenBit, SameFileAsTheHighBytes) {
   ScratchDir dir;
   for (InputKind kind : {InputKind::Grey16Alpha, InputKind::Rgb16}) {
     SourceImage wide = makeSource(kind);
@@ -158,7 +158,7 @@ TEST(SixteenBit, SameFileAsTheHighBytes) {
 
 // A paletted PNG keeps its own palette: the file's palette starts with the PNG's entries
 // (B, G, R, 255) and the entries it does not define are zero.
-TEST(PalettedInput, KeepsItsPalette) {
+TEST(CliPalettedInput, KeepsItsPalette) {
   ScratchDir dir;
   SourceImage source = makeSource(InputKind::Paletted);
   ASSERT_TRUE(writePngFile(dir / "in.png", source.png));
@@ -183,7 +183,7 @@ TEST(PalettedInput, KeepsItsPalette) {
 }
 
 // Grey PNGs are indexed input with the grey ramp as palette.
-TEST(GreyInput, UsesTheGreyRamp) {
+TEST(CliGreyInput, UsesTheGreyRamp) {
   ScratchDir dir;
   SourceImage source = makeSource(InputKind::Grey);
   ASSERT_TRUE(writePngFile(dir / "in.png", source.png));

@@ -8,7 +8,7 @@
 namespace vellum::clitest {
 namespace {
 
-TEST(Generate, SameTextureEveryTimeWithAlpha) {
+TEST(CliGenerate, SameTextureEveryTimeWithAlpha) {
   ScratchDir dir;
   ASSERT_EQ(runVellum({"generate", "--size", "64", dir / "a.png"}).exitCode, 0);
   ASSERT_EQ(runVellum({"generate", "--size", "64", "-o", dir / "b.png"}).exitCode, 0);
@@ -30,7 +30,7 @@ TEST(Generate, SameTextureEveryTimeWithAlpha) {
   EXPECT_EQ(runVellum({"generate", "--size", "8", dir / "c.png"}).exitCode, 2);
 }
 
-TEST(Compare, PngAndBlpAlike) {
+TEST(CliCompare, PngAndBlpAlike) {
   ScratchDir dir;
   ASSERT_TRUE(writePngFile(dir / "grey.png", makeSource(InputKind::GreyAlpha).png));
   ASSERT_EQ(runVellum({"encode", "-q", "--format", "blp2-paletted8", dir / "grey.png"}).exitCode, 0);
