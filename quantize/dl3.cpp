@@ -188,21 +188,14 @@ bool Merger::run(uint32_t n) {
   cells_[n - 1].partner = n;
   for (uint32_t slot = 0; slot < n; ++slot) linkPartner(slot);
   tree_.build(n);
-  space_.rebuild(n);
+  space_.rebuild();
 
-  // Bounds only widen between rebuilds; a rebuild costs about as much as a few hundred
-  // searches, so one after every 1/16 of the remaining cells keeps them tight cheaply.
-  uint32_t sinceRebuild = 0;
   while (n_ > kPaletteSize) {
     // Every cell but the last stores a finite cost and a partner above it, so the least
     // cost always names a live partner; the test only guards the invariant.
     const uint32_t i = tree_.least();
     if (i == kNone || cells_[i].partner <= i || cells_[i].partner >= n_) return false;
     merge(i);
-    if (++sinceRebuild >= (n_ / 16 > 256 ? n_ / 16 : 256)) {
-      space_.rebuild(n_);
-      sinceRebuild = 0;
-    }
   }
   return true;
 }

@@ -1,6 +1,9 @@
 // The colour-space index of the DL3 quantizer: every live cell sits in a bucket of 8 x 8 x 8
 // mean colours, and the buckets form a six-level octree whose nodes carry bounds on what
-// lies below them (cell count, smallest pixel count, index range, largest stored cost).
+// lies below them (cell count, box of mean colours, smallest pixel count, index range,
+// largest stored cost).
+// The bounds are kept exact: every change of a cell recomputes its bucket and the nodes
+// above it (stopping at the first node that does not change).
 // Two queries use it, both returning exactly what a scan over all cells returns:
 //   - the cheapest partner above a cell (the search of the merge procedure);
 //   - every cell below a target that would rather merge with the target than with its
@@ -17,12 +20,13 @@ namespace vellum::dl3 {
 
 struct SpaceNode {
   uint32_t population;  // live cells below (exact)
-  uint32_t minIndex;    // bounds, kept loose between rebuilds: at most the least index,
-  uint32_t maxIndex;    // at least the greatest index,
-  uint32_t reserved;
-  uint64_t minCount;        // at most the least pixel count,
-  double maxCost;           // at least the greatest finite stored cost,
-  double maxCostPerPixel;   // at least the greatest finite stored cost / pixel count
+  uint32_t minIndex;    // least slot index
+  uint32_t maxIndex;    // greatest slot index
+  uint8_t lo[3], hi[3];  // box of the cells' mean colours
+  uint8_t reserved[2];
+  uint64_t minCount;        // least pixel count
+  double maxCost;           // greatest finite stored cost (0 when none)
+  double maxCostPerPixel;   // greatest finite stored cost / pixel count
 };
 
 struct CheaperCell {
@@ -48,10 +52,10 @@ class CellSpace {
   void insert(uint32_t slot);
   // Takes the cell in `slot` out of its bucket (before its slot, mean or count changes).
   void remove(uint32_t slot);
-  // The stored cost of `slot` changed: widens the cost bounds above it.
+  // The stored cost of `slot` changed.
   void noteCost(uint32_t slot);
-  // Recomputes every node's bounds exactly from the live cells 0..liveCount-1.
-  void rebuild(uint32_t liveCount);
+  // Recomputes every node, after the cells' costs were set without noteCost.
+  void rebuild();
 
   // The search of the merge procedure: among the cells above `slot`, the least
   // mergeCost(slot, j), the lowest j among equal costs. (kNoCost, 0) when no cell is above.
@@ -62,6 +66,10 @@ class CellSpace {
   uint32_t findCheaperWith(uint32_t target, CheaperCell* out) const;
 
  private:
+  bool refreshLeaf(uint32_t leaf);
+  bool refreshInner(int level, uint32_t code);
+  void refreshPath(uint32_t leaf);
+
   Cell* cells_ = nullptr;
   SpaceNode* nodes_ = nullptr;
   uint32_t* leafHead_ = nullptr;
