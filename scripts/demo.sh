@@ -16,7 +16,9 @@ cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Release >build/native.con
   { cat build/native.configure.log; exit 1; }
 cmake --build build/native -j "$jobs" >build/native.build.log 2>&1 || { tail -50 build/native.build.log; exit 1; }
 
-# Windows trees: the plug-ins. A tree that fails is reported; the demo still runs.
+# Windows trees: the plug-ins, configured as scripts/test.sh configures them so that both
+# commands share the build trees. A tree that fails is reported; the demo still runs.
+native_reference=$root/build/native/tests/xnview/xnview_reference
 windows_failed=0
 for toolchain in cmake/toolchain-mingw-*.cmake; do
   [ -e "$toolchain" ] || continue
@@ -26,8 +28,8 @@ for toolchain in cmake/toolchain-mingw-*.cmake; do
     *) tree=$(basename "$toolchain" .cmake) ;;
   esac
   echo "=== $tree: configure and build"
-  if cmake -S . -B "build/$tree" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/$toolchain" \
-      >"build/$tree.configure.log" 2>&1 &&
+  if cmake -S . -B "build/$tree" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+      -DVELLUM_NATIVE_REFERENCE="$native_reference" >"build/$tree.configure.log" 2>&1 &&
     cmake --build "build/$tree" -j "$jobs" >"build/$tree.build.log" 2>&1; then
     plugins=$(find "build/$tree" -maxdepth 3 \( -name '*.usr' -o -name '*.8BI' -o -name '*.plg' \) -printf '%p ' 2>/dev/null)
     echo "    plug-ins: ${plugins:-none yet}"
