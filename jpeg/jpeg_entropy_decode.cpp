@@ -280,7 +280,20 @@ void decodeBlockRefine(JpegDecodeState* s, int16_t* block) {
     }
     if (s->eobRun == 0) return;
   }
-  // Inside an end-of-band run: only correction bits for the non-zero coefficients.
+  // Inside an end-of-band run: only correction bits for the non-zero coefficients. A block
+  // whose AC coefficients are all zero has none to read (checked 16 at a time).
+  if (k == 1 && se == 63) {
+    uint64_t any = uint64_t(uint16_t(block[1])) | uint16_t(block[2]) | uint16_t(block[3]);
+    for (int i = 4; i < 64; i += 4) {
+      uint64_t word;
+      std::memcpy(&word, block + i, sizeof word);
+      any |= word;
+    }
+    if (any == 0) {
+      --s->eobRun;
+      return;
+    }
+  }
   for (; k <= se; ++k) {
     int16_t* coefficient = &block[zigzagOrder[k]];
     if (*coefficient != 0 && !refineCoefficient(s, coefficient, p1, m1)) return;

@@ -14,6 +14,7 @@ namespace vellum {
 
 namespace {
 
+#if !defined(__SSE2__)
 // The AAN flow graph on 8 values spaced `stride` apart, in place.
 inline void inverseAan(float* v, int stride) {
   const float d0 = v[0], d1 = v[stride], d2 = v[2 * stride], d3 = v[3 * stride];
@@ -40,6 +41,7 @@ inline void inverseAan(float* v, int stride) {
   v[6 * stride] = e1 - o6;
   v[7 * stride] = e0 - o7;
 }
+#endif
 
 // Truncates toward zero and keeps the low ten bits, the index of the range table. Results
 // outside the 32-bit range (only reachable with 16-bit quantization tables and extreme
