@@ -89,4 +89,12 @@ esac
 
 lock; start_display; ensure_prefix; unlock
 export DISPLAY=:$(cat "$state/display")
-exec wine "$@"
+# The program's output goes through a file: Wine may start helper processes (the desktop
+# window's explorer.exe, services) from any program, and they inherit its output handles;
+# CTest would otherwise wait for its pipe until the persistent server ends.
+out=$(mktemp "$state/output.XXXXXX")
+rc=0
+wine "$@" >"$out" 2>&1 </dev/null || rc=$?
+cat "$out"
+rm -f "$out"
+exit "$rc"
