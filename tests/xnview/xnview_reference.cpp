@@ -1,7 +1,8 @@
 // The native side of the Windows byte-identity tests. Writes, into the folder given on
 // the command line:
-//   read/<case>.blp    files of every kind of level 0 (reference_data.h)
-//   read/<case>.rows   what the native reader delivers for them (see writeReadDump)
+//   read/<case>.blp    files of every kind of level 0 (reference_data.h), and as
+//                      read/saved.<case>.blp files the native writer made (below)
+//   read/<case>.rows   what the native reader delivers for them (see readDump)
 //   save/<case>.blp    the file the native core writes from a host image and options word
 //   squish.bin         libsquish blocks of the identity check (Debian's native library)
 // The Windows test programs produce the same things through Vellum64.usr or their own
@@ -161,13 +162,25 @@ std::vector<uint8_t> squishBlocks() {
   return out;
 }
 
+// Files the native writer made are read back through the plug-in too: every content type
+// as saved (true-colour and indexed sources), read as "saved.<case>".
+bool readBackAfterSaving(const SaveCase& c) {
+  const std::string name = c.name;
+  const bool source = name.rfind("bits24.", 0) == 0 || name.rfind("bits32.", 0) == 0 ||
+                      name.rfind("bits8_colormap.", 0) == 0;
+  return source && name.find("large") == std::string::npos;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   // --list read|save: the case names, one a line (the Windows trees register a test each).
   if (argc == 3 && std::strcmp(argv[1], "--list") == 0) {
-    if (std::strcmp(argv[2], "read") == 0)
+    if (std::strcmp(argv[2], "read") == 0) {
       for (const ReadCase& c : readCases()) std::printf("%s\n", c.name);
+      for (const SaveCase& c : saveCases())
+        if (readBackAfterSaving(c)) std::printf("saved.%s\n", c.name);
+    }
     if (std::strcmp(argv[2], "save") == 0)
       for (const SaveCase& c : saveCases()) std::printf("%s\n", c.name);
     return 0;
@@ -192,6 +205,10 @@ int main(int argc, char** argv) {
     // No expected file when the native core refuses the save: the plug-in must then
     // leave no file either.
     if (nativeSave(c, &file) && !writeFile(path, file)) ++failures;
+    if (readBackAfterSaving(c) && !file.empty()) {
+      const std::string base = root + "/read/saved." + c.name;
+      if (!writeFile(base + ".blp", file) || !writeFile(base + ".rows", readDump(file))) ++failures;
+    }
   }
   if (!writeFile(root + "/squish.bin", squishBlocks())) ++failures;
   if (failures != 0) std::fprintf(stderr, "xnview_reference: %d files could not be written\n", failures);
