@@ -112,8 +112,8 @@ void readSegments(JpegDecodeState* s) {
         skipBytes(s, bodySize);
         break;
       default:
-        // DRI, APPn and the like. A body of 256 bytes or more is not
-        // skipped: the scan searches it byte by byte.
+        // DRI, APPn and the like. A segment of 256 bytes or more (length field included) is
+        // not skipped: the scan searches its body byte by byte.
         if (declared >= 2 && declared <= 255) skipBytes(s, bodySize);
         break;
     }

@@ -291,7 +291,7 @@ TEST(JpegLibjpegCrossCheck, WeReadSixteenBitQuantizationTables) {
 // interleaved MCUs of a baseline stream whose size is a whole number of MCUs decode to
 // libjpeg's coefficients. Our block store keeps a subsampled component's block at the
 // position of its top-left pixel.
-TEST(JpegLibjpegCrossCheck, WeReadSubsampledBaselineCoefficients) {
+TEST(JpegLibjpegCrossCheck, WeReadSubsampledBaselineStreams) {
   const uint32_t width = 64, height = 48;
   const Bytes pixels = firstComponents(testing::smoothPixels(width, height, 3), 3);
   LibjpegEncodeOptions options;
@@ -316,6 +316,15 @@ TEST(JpegLibjpegCrossCheck, WeReadSubsampledBaselineCoefficients) {
   }
   EXPECT_GT(compared, 0);
   EXPECT_EQ(mismatches, 0);
+
+  // Pixels: chroma replicated over 2 x 2 pixels, like libjpeg's plain upsampling. Bytes 0 to
+  // 2 are Y, Cb, Cr as stored (no colour transform); byte 3 is opaque.
+  const Bytes ours = decoder.decode(stream);
+  const testing::LibjpegImage image = testing::libjpegDecodeFloat(stream, false);
+  ASSERT_TRUE(image.ok) << image.error;
+  ASSERT_EQ(image.components, 3);
+  expectPixelsClose(ours, image, width, height);
+  for (size_t i = 3; i < ours.size(); i += 4) ASSERT_EQ(ours[i], 255);
 }
 
 }  // namespace

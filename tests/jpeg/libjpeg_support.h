@@ -106,7 +106,7 @@ struct LibjpegImage {
   std::vector<uint8_t> samples;
 };
 
-inline LibjpegImage libjpegDecodeFloat(const std::vector<uint8_t>& stream) {
+inline LibjpegImage libjpegDecodeFloat(const std::vector<uint8_t>& stream, bool fancyUpsampling = true) {
   LibjpegImage result;
   jpeg_decompress_struct info;
   StrictErrors errors;
@@ -120,6 +120,7 @@ inline LibjpegImage libjpegDecodeFloat(const std::vector<uint8_t>& stream) {
   jpeg_mem_src(&info, stream.data(), (unsigned long)stream.size());
   jpeg_read_header(&info, TRUE);
   info.dct_method = JDCT_FLOAT;
+  info.do_fancy_upsampling = fancyUpsampling ? TRUE : FALSE;
   info.out_color_space = info.jpeg_color_space;  // no transform
   jpeg_start_decompress(&info);
   result.width = info.output_width;
