@@ -41,7 +41,7 @@ class Merger {
   // The cells naming `partner` as partner, collected before any of them changes.
   uint32_t collectNaming(uint32_t partner, uint32_t* out) const;
   void refreshAround(uint32_t slot);
-  void merge(uint32_t i);
+  bool merge(uint32_t i);
 
   Cell* cells_;
   uint32_t n_ = 0;
@@ -58,7 +58,7 @@ bool Merger::init(uint32_t n) {
   scratch_ = new (std::nothrow) uint32_t[n];
   cheaper_ = new (std::nothrow) CheaperCell[n];
   if (firstNaming_ == nullptr || scratch_ == nullptr || cheaper_ == nullptr) return false;
-  if (!space_.init(cells_) || !tree_.init(n, cells_)) return false;
+  if (!space_.init(cells_, n) || !tree_.init(n, cells_)) return false;
   for (uint32_t p = 0; p <= n; ++p) firstNaming_[p] = kNone;
   return true;
 }
@@ -121,8 +121,9 @@ void Merger::refreshAround(uint32_t slot) {
   for (uint32_t m = 0; m < cheaper; ++m) setCostAndPartner(cheaper_[m].slot, cheaper_[m].cost, slot);
 }
 
-// One merge: the cell of least stored cost, i, joins its partner j.
-void Merger::merge(uint32_t i) {
+// One merge: the cell of least stored cost, i, joins its partner j. False when the index
+// runs out of memory.
+bool Merger::merge(uint32_t i) {
   const uint32_t j = cells_[i].partner;
 
   // Merge i into j.
@@ -151,8 +152,7 @@ void Merger::merge(uint32_t i) {
   linkPartner(i);
   tree_.clear(last);
   tree_.update(i);
-  space_.insert(i);
-  if (j != last) space_.insert(j);
+  if (!space_.insert(i) || (j != last && !space_.insert(j))) return false;
 
   // The new last cell has no partner above it.
   setCostAndPartner(n_ - 1, kNoCost, n_);
@@ -171,6 +171,7 @@ void Merger::merge(uint32_t i) {
 
   refreshAround(i);
   if (j != last) refreshAround(j);
+  return true;
 }
 
 bool Merger::run(uint32_t n) {
@@ -178,7 +179,7 @@ bool Merger::run(uint32_t n) {
   for (uint32_t slot = 0; slot < n; ++slot) {
     cells_[slot].cost = kNoCost;
     cells_[slot].partner = 0;
-    space_.insert(slot);
+    if (!space_.insert(slot)) return false;
   }
   // Initial partners: one search per cell; the last cell has none.
   for (uint32_t slot = n - 1; slot-- > 0;) {
@@ -186,16 +187,18 @@ bool Merger::run(uint32_t n) {
   }
   cells_[n - 1].cost = kNoCost;
   cells_[n - 1].partner = n;
-  for (uint32_t slot = 0; slot < n; ++slot) linkPartner(slot);
+  for (uint32_t slot = 0; slot < n; ++slot) {
+    linkPartner(slot);
+    space_.noteCost(slot);
+  }
   tree_.build(n);
-  space_.rebuild();
 
   while (n_ > kPaletteSize) {
     // Every cell but the last stores a finite cost and a partner above it, so the least
     // cost always names a live partner; the test only guards the invariant.
     const uint32_t i = tree_.least();
     if (i == kNone || cells_[i].partner <= i || cells_[i].partner >= n_) return false;
-    merge(i);
+    if (!merge(i)) return false;
   }
   return true;
 }

@@ -18,10 +18,7 @@ struct Cell {
   uint32_t partner;  // cheapest partner found, always above this cell's index
   uint8_t mean[3];   // (sum + count / 2) / count per channel
   uint8_t reserved;
-  // Bookkeeping of the partner search: the spatial bucket's list and the list of cells
-  // that share one partner.
-  uint32_t leaf;
-  uint32_t leafPrev, leafNext;
+  // The list of cells that share one partner.
   uint32_t partnerPrev, partnerNext;
 };
 

@@ -1,5 +1,7 @@
 #include "quantize/dl3_space.h"
 
+#include <cmath>
+#include <limits>
 #include <new>
 
 namespace vellum::dl3 {
@@ -12,6 +14,12 @@ namespace {
 constexpr uint32_t kLevelOffset[6] = {0, 1, 9, 73, 585, 4681};
 constexpr int kLeafLevel = CellSpace::kLeafLevel;
 
+// Squared slack of the lower bound. The bounds below are evaluated in single precision:
+// each squared bound carries at most three roundings and the comparison two more, about
+// 3e-7 in all, well inside the 2e-6 that the slack gives away.
+constexpr float kSlack2 = float(kBoundSlack * kBoundSlack);
+constexpr float kInfinity = std::numeric_limits<float>::infinity();
+
 inline uint32_t leafCode(uint32_t x, uint32_t y, uint32_t z) {
   uint32_t code = 0;
   for (int bit = kLeafLevel - 1; bit >= 0; --bit)
@@ -19,69 +27,64 @@ inline uint32_t leafCode(uint32_t x, uint32_t y, uint32_t z) {
   return code;
 }
 
-// Squared distance from point q to the box that holds the means of a node's cells.
-inline uint32_t squaredBoxDistance(const int32_t q[3], const SpaceNode& node) {
-  uint32_t d2 = 0;
-  for (int c = 0; c < 3; ++c) {
-    const int32_t lo = node.lo[c], hi = node.hi[c];
-    const int32_t gap = q[c] < lo ? lo - q[c] : q[c] > hi ? q[c] - hi : 0;
-    d2 += uint32_t(gap * gap);
-  }
-  return d2;
+// A float no greater than v.
+inline float floatBelow(uint64_t v) {
+  float f = float(v);
+  if (double(f) > double(v)) f = std::nextafter(f, 0.0f);
+  return f;
 }
 
-void resetNode(SpaceNode* node) {
-  node->population = 0;
-  node->minIndex = kNone;
-  node->maxIndex = 0;
+// A float no smaller than v.
+inline float floatAbove(double v) {
+  float f = float(v);
+  if (double(f) < v) f = std::nextafter(f, kInfinity);
+  return f;
+}
+
+inline int32_t gapTo(int32_t q, int32_t lo, int32_t hi) {
+  const int32_t below = lo - q, above = q - hi;
+  return (below > 0 ? below : 0) + (above > 0 ? above : 0);
+}
+
+// Squared distance from point q to a node's box of mean colours.
+inline uint32_t squaredBoxDistance(const int32_t q[3], const NodeReach& node) {
+  const int32_t g0 = gapTo(q[0], node.lo[0], node.hi[0]);
+  const int32_t g1 = gapTo(q[1], node.lo[1], node.hi[1]);
+  const int32_t g2 = gapTo(q[2], node.lo[2], node.hi[2]);
+  return uint32_t(g0 * g0 + g1 * g1 + g2 * g2);
+}
+
+inline uint32_t squaredKeyDistance(const int32_t q[3], const CellKey& key) {
+  const int32_t d0 = q[0] - key.mean[0], d1 = q[1] - key.mean[1], d2 = q[2] - key.mean[2];
+  return uint32_t(d0 * d0 + d1 * d1 + d2 * d2);
+}
+
+void resetReach(NodeReach* node) {
   for (int c = 0; c < 3; ++c) {
     node->lo[c] = 255;
     node->hi[c] = 0;
   }
-  node->reserved[0] = node->reserved[1] = 0;
-  node->minCount = ~uint64_t(0);
-  node->maxCost = 0.0;
-  node->maxCostPerPixel = 0.0;
+  node->reserved = 0;
+  node->maxIndex = 0;
+  node->minCount = kInfinity;
 }
 
-bool sameBounds(const SpaceNode& a, const SpaceNode& b) {
-  return a.population == b.population && a.minIndex == b.minIndex && a.maxIndex == b.maxIndex &&
-         a.lo[0] == b.lo[0] && a.lo[1] == b.lo[1] && a.lo[2] == b.lo[2] && a.hi[0] == b.hi[0] &&
-         a.hi[1] == b.hi[1] && a.hi[2] == b.hi[2] && a.minCount == b.minCount && a.maxCost == b.maxCost &&
-         a.maxCostPerPixel == b.maxCostPerPixel;
+void resetCosts(NodeCosts* node) {
+  node->minIndex = kNone;
+  node->maxCost = 0.0f;
+  node->maxCostPerPixel = 0.0f;
 }
 
-void widenByCell(SpaceNode* node, uint32_t slot, const Cell& cell) {
-  ++node->population;
-  if (slot < node->minIndex) node->minIndex = slot;
-  if (slot > node->maxIndex) node->maxIndex = slot;
-  for (int c = 0; c < 3; ++c) {
-    if (cell.mean[c] < node->lo[c]) node->lo[c] = cell.mean[c];
-    if (cell.mean[c] > node->hi[c]) node->hi[c] = cell.mean[c];
-  }
-  if (cell.count < node->minCount) node->minCount = cell.count;
-  if (cell.cost < kNoCost) {
-    const double cost = cell.cost;
-    const double perPixel = cost / double(cell.count);
-    if (cost > node->maxCost) node->maxCost = cost;
-    if (perPixel > node->maxCostPerPixel) node->maxCostPerPixel = perPixel;
-  }
+bool sameReach(const NodeReach& a, const NodeReach& b) {
+  return a.lo[0] == b.lo[0] && a.lo[1] == b.lo[1] && a.lo[2] == b.lo[2] && a.hi[0] == b.hi[0] &&
+         a.hi[1] == b.hi[1] && a.hi[2] == b.hi[2] && a.maxIndex == b.maxIndex && a.minCount == b.minCount;
 }
 
-void widenByNode(SpaceNode* node, const SpaceNode& child) {
-  node->population += child.population;
-  if (child.minIndex < node->minIndex) node->minIndex = child.minIndex;
-  if (child.maxIndex > node->maxIndex) node->maxIndex = child.maxIndex;
-  for (int c = 0; c < 3; ++c) {
-    if (child.lo[c] < node->lo[c]) node->lo[c] = child.lo[c];
-    if (child.hi[c] > node->hi[c]) node->hi[c] = child.hi[c];
-  }
-  if (child.minCount < node->minCount) node->minCount = child.minCount;
-  if (child.maxCost > node->maxCost) node->maxCost = child.maxCost;
-  if (child.maxCostPerPixel > node->maxCostPerPixel) node->maxCostPerPixel = child.maxCostPerPixel;
+bool sameCosts(const NodeCosts& a, const NodeCosts& b) {
+  return a.minIndex == b.minIndex && a.maxCost == b.maxCost && a.maxCostPerPixel == b.maxCostPerPixel;
 }
 
-inline double smaller(uint64_t a, uint64_t b) { return double(a < b ? a : b); }
+inline float smaller(float a, float b) { return a < b ? a : b; }
 
 // Branch and bound for findPartner. It starts in the searching cell's own bucket and
 // climbs: at each level it visits the siblings of the current node, nearest bound first,
@@ -90,88 +93,76 @@ inline double smaller(uint64_t a, uint64_t b) { return double(a < b ? a : b); }
 // starting near the cell finds a good candidate at once and prunes most of the tree.
 struct PartnerSearch {
   const Cell* cells;
-  const SpaceNode* nodes;
-  const uint32_t* leafHead;
+  const NodeReach* reach;
+  const Bucket* buckets;
   uint32_t self;
-  uint64_t selfCount;
+  float selfCount;
   int32_t q[3];
   float best;
+  float best2;  // best squared (infinite while best is kNoCost)
   uint32_t bestSlot;
-
-  struct Candidate {
-    double key;  // factor^2 * d2, the squared bound without slack
-    double factor;
-    uint32_t d2;
-    uint32_t code;
-  };
-
-  // Whether min-count factor times distance (with slack) can still beat or tie the best.
-  bool mayWin(double factor, uint32_t d2) const {
-    const double scaled = factor * kBoundSlack;
-    const double b = best;
-    return scaled * scaled * double(d2) <= b * b;
-  }
-
-  bool eligible(const SpaceNode& node) const { return node.population != 0 && node.maxIndex > self; }
 
   void scanLeaf(uint32_t code) {
     const Cell& me = cells[self];
-    for (uint32_t k = leafHead[code]; k != kNone; k = cells[k].leafNext) {
+    const Bucket& bucket = buckets[code];
+    for (uint32_t e = 0; e < bucket.size; ++e) {
+      const CellKey& key = bucket.keys[e];
+      const uint32_t k = key.slot;
       if (k <= self) continue;
-      const Cell& other = cells[k];
-      if (!mayWin(smaller(selfCount, other.count), squaredMeanDistance(me, other))) continue;
-      const float cost = mergeCost(me, other);
+      const float factor = smaller(selfCount, key.countLow);
+      if (factor * factor * float(squaredKeyDistance(q, key)) * kSlack2 > best2) continue;
+      const float cost = mergeCost(me, cells[k]);
       if (cost < best || (cost == best && k < bestSlot)) {
         best = cost;
+        best2 = cost * cost;
         bestSlot = k;
       }
     }
   }
 
-  // Adds the node to the list, kept sorted by bound, when it may hold a winner.
-  void consider(int level, uint32_t code, Candidate* list, int* found) const {
-    const SpaceNode& node = nodes[kLevelOffset[level] + code];
-    if (!eligible(node)) return;
-    const double factor = smaller(selfCount, node.minCount);
-    const uint32_t d2 = squaredBoxDistance(q, node);
-    if (!mayWin(factor, d2)) return;
-    const Candidate c{factor * factor * double(d2), factor, d2, code};
-    int slot = (*found)++;
-    while (slot > 0 && list[slot - 1].key > c.key) {
-      list[slot] = list[slot - 1];
-      --slot;
+  // The squared bounds of the 8 nodes from `first` on, and which of them hold a cell above
+  // self. `skip` (0..7, or 8 for none) is left out.
+  void bounds(const NodeReach* first, uint32_t skip, float out[8], bool eligible[8]) const {
+    for (uint32_t c = 0; c < 8; ++c) {
+      const NodeReach& node = first[c];
+      const float factor = smaller(selfCount, node.minCount);
+      out[c] = factor * factor * float(squaredBoxDistance(q, node)) * kSlack2;
+      eligible[c] = node.maxIndex > self && c != skip;
     }
-    list[slot] = c;
   }
 
-  void visitList(int level, const Candidate* list, int found) {
-    for (int n = 0; n < found; ++n) {
-      if (!mayWin(list[n].factor, list[n].d2)) break;  // sorted: no later node can win either
+  // Visits the group of 8 nodes of `level` starting at code `firstCode`, nearest first.
+  void visitGroup(int level, uint32_t firstCode, uint32_t skip) {
+    float bound[8];
+    bool eligible[8];
+    bounds(reach + kLevelOffset[level] + firstCode, skip, bound, eligible);
+    uint32_t order[8];
+    int count = 0;
+    for (uint32_t c = 0; c < 8; ++c) {
+      if (!eligible[c] || !(bound[c] <= best2)) continue;
+      int at = count++;
+      while (at > 0 && bound[order[at - 1]] > bound[c]) {
+        order[at] = order[at - 1];
+        --at;
+      }
+      order[at] = c;
+    }
+    for (int n = 0; n < count; ++n) {
+      const uint32_t c = order[n];
+      if (!(bound[c] <= best2)) break;  // sorted: no later node can win either
       if (level == kLeafLevel)
-        scanLeaf(list[n].code);
+        scanLeaf(firstCode + c);
       else
-        visitChildren(level, list[n].code);
+        visitGroup(level + 1, (firstCode + c) * 8, 8);
     }
-  }
-
-  void visitChildren(int level, uint32_t code) {
-    Candidate list[8];
-    int found = 0;
-    for (uint32_t child = 0; child < 8; ++child) consider(level + 1, code * 8 + child, list, &found);
-    visitList(level + 1, list, found);
   }
 
   void run(uint32_t ownLeaf) {
-    if (eligible(nodes[kLevelOffset[kLeafLevel] + ownLeaf])) scanLeaf(ownLeaf);
+    scanLeaf(ownLeaf);
     uint32_t code = ownLeaf;
     for (int level = kLeafLevel; level >= 1; --level) {
-      const uint32_t parent = code >> 3;
-      Candidate list[8];
-      int found = 0;
-      for (uint32_t sibling = 0; sibling < 8; ++sibling)
-        if (sibling != (code & 7)) consider(level, parent * 8 + sibling, list, &found);
-      visitList(level, list, found);
-      code = parent;
+      visitGroup(level, code & ~7u, code & 7u);
+      code >>= 3;
     }
   }
 };
@@ -179,44 +170,49 @@ struct PartnerSearch {
 // Walk for findCheaperWith: a subtree is entered only when some cell in it could have
 // mergeCost(k, target) below its stored cost, i.e. when
 //   min(count_k, count_t) * d * slack < cost_k   for some k,
-// which requires d * slack < max(cost_k / count_k, cost_k / count_t) <= the node's bound.
+// which requires d * slack < max(cost_k / count_k, cost_k / count_t) <= the node's reach.
+// Evaluated in double precision, where rounding is negligible beside the slack.
 struct CheaperSearch {
   const Cell* cells;
-  const SpaceNode* nodes;
-  const uint32_t* leafHead;
+  const NodeReach* reach;
+  const NodeCosts* costs;
+  const Bucket* buckets;
   uint32_t target;
-  uint64_t targetCount;
+  float targetCountLow;
+  double targetCount;
   int32_t q[3];
   CheaperCell* out;
   uint32_t found;
 
   void scanLeaf(uint32_t code) {
     const Cell& t = cells[target];
-    for (uint32_t k = leafHead[code]; k != kNone; k = cells[k].leafNext) {
+    const Bucket& bucket = buckets[code];
+    for (uint32_t e = 0; e < bucket.size; ++e) {
+      const CellKey& key = bucket.keys[e];
+      const uint32_t k = key.slot;
       if (k >= target) continue;
-      const Cell& cell = cells[k];
-      const double scaled = smaller(cell.count, targetCount) * kBoundSlack;
-      const double stored = cell.cost;
-      if (scaled * scaled * double(squaredMeanDistance(cell, t)) >= stored * stored) continue;
-      const float cost = mergeCost(cell, t);
-      if (cost < cell.cost) out[found++] = CheaperCell{k, cost};
+      const double scaled = double(smaller(key.countLow, targetCountLow)) * kBoundSlack;
+      const double stored = key.cost;
+      if (scaled * scaled * double(squaredKeyDistance(q, key)) >= stored * stored) continue;
+      const float cost = mergeCost(cells[k], t);
+      if (cost < key.cost) out[found++] = CheaperCell{k, cost};
     }
   }
 
   void visitChildren(int level, uint32_t code) {
     const int childLevel = level + 1;
-    const SpaceNode* children = nodes + kLevelOffset[childLevel] + code * 8;
-    for (uint32_t child = 0; child < 8; ++child) {
-      const SpaceNode& node = children[child];
-      if (node.population == 0 || node.minIndex >= target) continue;
-      double reach = node.maxCost / double(targetCount);
-      if (node.maxCostPerPixel > reach) reach = node.maxCostPerPixel;
-      const double d2 = double(squaredBoxDistance(q, node));
-      if (d2 * (kBoundSlack * kBoundSlack) >= reach * reach) continue;
+    const uint32_t first = kLevelOffset[childLevel] + code * 8;
+    for (uint32_t c = 0; c < 8; ++c) {
+      const NodeCosts& node = costs[first + c];
+      if (node.minIndex >= target) continue;
+      double limit = double(node.maxCost) / targetCount;
+      if (double(node.maxCostPerPixel) > limit) limit = node.maxCostPerPixel;
+      const double d2 = double(squaredBoxDistance(q, reach[first + c]));
+      if (d2 * (kBoundSlack * kBoundSlack) >= limit * limit) continue;
       if (childLevel == kLeafLevel)
-        scanLeaf(code * 8 + child);
+        scanLeaf(code * 8 + c);
       else
-        visitChildren(childLevel, code * 8 + child);
+        visitChildren(childLevel, code * 8 + c);
     }
   }
 };
@@ -224,61 +220,123 @@ struct CheaperSearch {
 }  // namespace
 
 CellSpace::~CellSpace() {
-  delete[] nodes_;
-  delete[] leafHead_;
+  if (buckets_ != nullptr)
+    for (uint32_t l = 0; l < kLeafCount; ++l) delete[] buckets_[l].keys;
+  delete[] buckets_;
+  delete[] leafOf_;
+  delete[] placeOf_;
+  delete[] reach_;
+  delete[] costs_;
 }
 
-bool CellSpace::init(Cell* cells) {
+bool CellSpace::init(const Cell* cells, uint32_t slots) {
   cells_ = cells;
-  nodes_ = new (std::nothrow) SpaceNode[kNodeCount];
-  leafHead_ = new (std::nothrow) uint32_t[kLeafCount];
-  if (nodes_ == nullptr || leafHead_ == nullptr) return false;
-  for (uint32_t n = 0; n < kNodeCount; ++n) resetNode(&nodes_[n]);
-  for (uint32_t l = 0; l < kLeafCount; ++l) leafHead_[l] = kNone;
+  leafOf_ = new (std::nothrow) uint32_t[slots];
+  placeOf_ = new (std::nothrow) uint32_t[slots];
+  buckets_ = new (std::nothrow) Bucket[kLeafCount];
+  reach_ = new (std::nothrow) NodeReach[kNodeCount];
+  costs_ = new (std::nothrow) NodeCosts[kNodeCount];
+  if (!leafOf_ || !placeOf_ || !buckets_ || !reach_ || !costs_) return false;
+  for (uint32_t n = 0; n < kNodeCount; ++n) {
+    resetReach(&reach_[n]);
+    resetCosts(&costs_[n]);
+  }
   return true;
 }
 
-void CellSpace::insert(uint32_t slot) {
-  Cell& cell = cells_[slot];
+bool CellSpace::insert(uint32_t slot) {
+  const Cell& cell = cells_[slot];
   const uint32_t leaf = leafCode(cell.mean[0] >> 3, cell.mean[1] >> 3, cell.mean[2] >> 3);
-  cell.leaf = leaf;
-  cell.leafPrev = kNone;
-  cell.leafNext = leafHead_[leaf];
-  if (cell.leafNext != kNone) cells_[cell.leafNext].leafPrev = slot;
-  leafHead_[leaf] = slot;
+  Bucket& bucket = buckets_[leaf];
+  if (bucket.size == bucket.capacity) {
+    const uint32_t capacity = bucket.capacity == 0 ? 4 : bucket.capacity * 2;
+    CellKey* grown = new (std::nothrow) CellKey[capacity];
+    if (grown == nullptr) return false;
+    for (uint32_t e = 0; e < bucket.size; ++e) grown[e] = bucket.keys[e];
+    delete[] bucket.keys;
+    bucket.keys = grown;
+    bucket.capacity = capacity;
+  }
+  CellKey& key = bucket.keys[bucket.size];
+  for (int c = 0; c < 3; ++c) key.mean[c] = cell.mean[c];
+  key.reserved = 0;
+  key.countLow = floatBelow(cell.count);
+  key.cost = cell.cost;
+  key.slot = slot;
+  leafOf_[slot] = leaf;
+  placeOf_[slot] = bucket.size++;
   refreshPath(leaf);
+  return true;
 }
 
 void CellSpace::remove(uint32_t slot) {
-  Cell& cell = cells_[slot];
-  if (cell.leafPrev != kNone)
-    cells_[cell.leafPrev].leafNext = cell.leafNext;
-  else
-    leafHead_[cell.leaf] = cell.leafNext;
-  if (cell.leafNext != kNone) cells_[cell.leafNext].leafPrev = cell.leafPrev;
-  refreshPath(cell.leaf);
+  Bucket& bucket = buckets_[leafOf_[slot]];
+  const uint32_t place = placeOf_[slot];
+  const CellKey& last = bucket.keys[--bucket.size];
+  if (place != bucket.size) {
+    bucket.keys[place] = last;
+    placeOf_[last.slot] = place;
+  }
+  refreshPath(leafOf_[slot]);
 }
 
-void CellSpace::noteCost(uint32_t slot) { refreshPath(cells_[slot].leaf); }
+void CellSpace::noteCost(uint32_t slot) {
+  buckets_[leafOf_[slot]].keys[placeOf_[slot]].cost = cells_[slot].cost;
+  refreshPath(leafOf_[slot]);
+}
 
 bool CellSpace::refreshLeaf(uint32_t leaf) {
-  SpaceNode fresh;
-  resetNode(&fresh);
-  for (uint32_t k = leafHead_[leaf]; k != kNone; k = cells_[k].leafNext) widenByCell(&fresh, k, cells_[k]);
-  SpaceNode& node = nodes_[kLevelOffset[kLeafLevel] + leaf];
-  if (sameBounds(node, fresh)) return false;
-  node = fresh;
-  return true;
+  NodeReach r;
+  NodeCosts c;
+  resetReach(&r);
+  resetCosts(&c);
+  const Bucket& bucket = buckets_[leaf];
+  for (uint32_t e = 0; e < bucket.size; ++e) {
+    const CellKey& key = bucket.keys[e];
+    const uint32_t k = key.slot;
+    for (int ch = 0; ch < 3; ++ch) {
+      if (key.mean[ch] < r.lo[ch]) r.lo[ch] = key.mean[ch];
+      if (key.mean[ch] > r.hi[ch]) r.hi[ch] = key.mean[ch];
+    }
+    if (k > r.maxIndex) r.maxIndex = k;
+    if (key.countLow < r.minCount) r.minCount = key.countLow;
+    if (k < c.minIndex) c.minIndex = k;
+    if (key.cost < kNoCost) {
+      if (key.cost > c.maxCost) c.maxCost = key.cost;
+      const float perPixel = floatAbove(double(key.cost) / double(cells_[k].count));
+      if (perPixel > c.maxCostPerPixel) c.maxCostPerPixel = perPixel;
+    }
+  }
+  const uint32_t node = kLevelOffset[kLeafLevel] + leaf;
+  const bool changed = !sameReach(reach_[node], r) || !sameCosts(costs_[node], c);
+  reach_[node] = r;
+  costs_[node] = c;
+  return changed;
 }
 
 bool CellSpace::refreshInner(int level, uint32_t code) {
-  SpaceNode fresh;
-  resetNode(&fresh);
-  const SpaceNode* children = nodes_ + kLevelOffset[level + 1] + code * 8;
-  for (uint32_t child = 0; child < 8; ++child) widenByNode(&fresh, children[child]);
-  SpaceNode& node = nodes_[kLevelOffset[level] + code];
-  if (sameBounds(node, fresh)) return false;
-  node = fresh;
+  NodeReach r;
+  NodeCosts c;
+  resetReach(&r);
+  resetCosts(&c);
+  const uint32_t first = kLevelOffset[level + 1] + code * 8;
+  for (uint32_t child = 0; child < 8; ++child) {
+    const NodeReach& cr = reach_[first + child];
+    const NodeCosts& cc = costs_[first + child];
+    for (int ch = 0; ch < 3; ++ch) {
+      if (cr.lo[ch] < r.lo[ch]) r.lo[ch] = cr.lo[ch];
+      if (cr.hi[ch] > r.hi[ch]) r.hi[ch] = cr.hi[ch];
+    }
+    if (cr.maxIndex > r.maxIndex) r.maxIndex = cr.maxIndex;
+    if (cr.minCount < r.minCount) r.minCount = cr.minCount;
+    if (cc.minIndex < c.minIndex) c.minIndex = cc.minIndex;
+    if (cc.maxCost > c.maxCost) c.maxCost = cc.maxCost;
+    if (cc.maxCostPerPixel > c.maxCostPerPixel) c.maxCostPerPixel = cc.maxCostPerPixel;
+  }
+  const uint32_t node = kLevelOffset[level] + code;
+  if (sameReach(reach_[node], r) && sameCosts(costs_[node], c)) return false;
+  reach_[node] = r;
+  costs_[node] = c;
   return true;
 }
 
@@ -292,17 +350,11 @@ void CellSpace::refreshPath(uint32_t leaf) {
   }
 }
 
-void CellSpace::rebuild() {
-  for (uint32_t leaf = 0; leaf < kLeafCount; ++leaf) refreshLeaf(leaf);
-  for (int level = kLeafLevel - 1; level >= 0; --level)
-    for (uint32_t code = 0; code < (1u << (3 * level)); ++code) refreshInner(level, code);
-}
-
 void CellSpace::findPartner(uint32_t slot, float* cost, uint32_t* partner) const {
-  const Cell& me = cells_[slot];
-  PartnerSearch search{cells_, nodes_, leafHead_, slot, me.count, {me.mean[0], me.mean[1], me.mean[2]},
-                       kNoCost, kNone};
-  if (nodes_[0].population != 0 && nodes_[0].maxIndex > slot) search.run(me.leaf);
+  const CellKey& me = buckets_[leafOf_[slot]].keys[placeOf_[slot]];
+  PartnerSearch search{cells_, reach_, buckets_, slot, me.countLow, {me.mean[0], me.mean[1], me.mean[2]},
+                       kNoCost, kInfinity, kNone};
+  if (reach_[0].maxIndex > slot) search.run(leafOf_[slot]);
   if (search.bestSlot == kNone) {
     *cost = kNoCost;
     *partner = 0;
@@ -313,10 +365,10 @@ void CellSpace::findPartner(uint32_t slot, float* cost, uint32_t* partner) const
 }
 
 uint32_t CellSpace::findCheaperWith(uint32_t target, CheaperCell* out) const {
-  const Cell& t = cells_[target];
-  CheaperSearch search{cells_, nodes_, leafHead_, target, t.count, {t.mean[0], t.mean[1], t.mean[2]}, out, 0};
-  const SpaceNode& root = nodes_[0];
-  if (root.population != 0 && root.minIndex < target) search.visitChildren(0, 0);
+  const CellKey& t = buckets_[leafOf_[target]].keys[placeOf_[target]];
+  CheaperSearch search{cells_, reach_, costs_, buckets_, target, t.countLow, double(cells_[target].count),
+                       {t.mean[0], t.mean[1], t.mean[2]}, out, 0};
+  if (costs_[0].minIndex < target) search.visitChildren(0, 0);
   return search.found;
 }
 

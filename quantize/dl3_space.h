@@ -1,15 +1,14 @@
 // The colour-space index of the DL3 quantizer: every live cell sits in a bucket of 8 x 8 x 8
-// mean colours, and the buckets form a six-level octree whose nodes carry bounds on what
-// lies below them (cell count, box of mean colours, smallest pixel count, index range,
-// largest stored cost).
-// The bounds are kept exact: every change of a cell recomputes its bucket and the nodes
-// above it (stopping at the first node that does not change).
+// mean colours, and the buckets form a six-level octree whose nodes carry exact bounds on
+// the cells below them: the box of their mean colours, the smallest pixel count, the slot
+// range and the largest stored cost. Every change of a cell recomputes its bucket and the
+// nodes above it (stopping at the first node that does not change).
 // Two queries use it, both returning exactly what a scan over all cells returns:
 //   - the cheapest partner above a cell (the search of the merge procedure);
 //   - every cell below a target that would rather merge with the target than with its
 //     stored partner (the refresh after a merge).
-// Subtrees are skipped only when the lower bound of dl3_cells.h proves that none of their
-// cells can win, so pruning never changes a result.
+// Subtrees and cells are skipped only when the lower bound of dl3_cells.h proves that they
+// cannot win, so pruning never changes a result.
 #pragma once
 
 #include <cstdint>
@@ -18,15 +17,37 @@
 
 namespace vellum::dl3 {
 
-struct SpaceNode {
-  uint32_t population;  // live cells below (exact)
-  uint32_t minIndex;    // least slot index
-  uint32_t maxIndex;    // greatest slot index
+// What the partner search reads of a node: 16 bytes, so the whole upper tree stays in
+// cache. An empty node has maxIndex 0 and an empty box.
+struct NodeReach {
   uint8_t lo[3], hi[3];  // box of the cells' mean colours
-  uint8_t reserved[2];
-  uint64_t minCount;        // least pixel count
-  double maxCost;           // greatest finite stored cost (0 when none)
-  double maxCostPerPixel;   // greatest finite stored cost / pixel count
+  uint16_t reserved;
+  uint32_t maxIndex;     // greatest slot
+  float minCount;        // least pixel count, rounded down to a float
+};
+
+// What the refresh query reads of a node. An empty node has minIndex kNone.
+struct NodeCosts {
+  uint32_t minIndex;      // least slot
+  float maxCost;          // greatest finite stored cost (0 when none)
+  float maxCostPerPixel;  // greatest finite stored cost / pixel count, rounded up
+};
+
+// The scanning copy of a cell in its bucket: 16 bytes instead of the cell's 64, and the
+// cells of one bucket side by side, so that a bucket is read in one or two cache lines.
+struct CellKey {
+  uint8_t mean[3];
+  uint8_t reserved;
+  float countLow;  // pixel count rounded down to a float
+  float cost;      // stored cost
+  uint32_t slot;
+};
+
+// The cells of one bucket.
+struct Bucket {
+  CellKey* keys = nullptr;
+  uint32_t size = 0;
+  uint32_t capacity = 0;
 };
 
 struct CheaperCell {
@@ -45,17 +66,16 @@ class CellSpace {
   CellSpace& operator=(const CellSpace&) = delete;
   ~CellSpace();
 
-  // False when memory runs out.
-  bool init(Cell* cells);
+  // Room for slots 0..slots-1 of `cells`. False when memory runs out.
+  bool init(const Cell* cells, uint32_t slots);
 
-  // Adds the cell in `slot` under its current mean, count, index and cost.
-  void insert(uint32_t slot);
-  // Takes the cell in `slot` out of its bucket (before its slot, mean or count changes).
+  // Adds the cell in `slot` under its current mean, count, slot and cost. False when
+  // memory runs out.
+  bool insert(uint32_t slot);
+  // Takes the cell in `slot` out (before its slot, mean or count changes).
   void remove(uint32_t slot);
   // The stored cost of `slot` changed.
   void noteCost(uint32_t slot);
-  // Recomputes every node, after the cells' costs were set without noteCost.
-  void rebuild();
 
   // The search of the merge procedure: among the cells above `slot`, the least
   // mergeCost(slot, j), the lowest j among equal costs. (kNoCost, 0) when no cell is above.
@@ -70,9 +90,12 @@ class CellSpace {
   bool refreshInner(int level, uint32_t code);
   void refreshPath(uint32_t leaf);
 
-  Cell* cells_ = nullptr;
-  SpaceNode* nodes_ = nullptr;
-  uint32_t* leafHead_ = nullptr;
+  const Cell* cells_ = nullptr;
+  uint32_t* leafOf_ = nullptr;     // per slot: its bucket
+  uint32_t* placeOf_ = nullptr;    // per slot: its position in the bucket
+  Bucket* buckets_ = nullptr;
+  NodeReach* reach_ = nullptr;
+  NodeCosts* costs_ = nullptr;
 };
 
 }  // namespace vellum::dl3
