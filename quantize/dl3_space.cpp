@@ -8,15 +8,16 @@ namespace vellum::dl3 {
 
 namespace {
 
-// Nodes of level l (8^l of them) start at kLevelOffset[l] and are numbered there by the
-// Morton code of their coordinates, so the 8 children of node c are 8c .. 8c + 7 of the
-// next level, side by side in memory.
-constexpr uint32_t kLevelOffset[6] = {0, 1, 9, 73, 585, 4681};
+// Nodes of level l (8^l of them) are numbered by the Morton code of their coordinates, so
+// the 8 children of node c of level l are the nodes 8c .. 8c + 7 of level l + 1, and they
+// form the group number c of level l + 1. Groups of level l (8^(l-1) of them) start at
+// kGroupOffset[l].
+constexpr uint32_t kGroupOffset[6] = {0, 0, 1, 9, 73, 585};
 constexpr int kLeafLevel = CellSpace::kLeafLevel;
 
 // Squared slack of the lower bound. The bounds below are evaluated in single precision:
-// each squared bound carries at most three roundings and the comparison two more, about
-// 3e-7 in all, well inside the 2e-6 that the slack gives away.
+// each carries a few roundings, together well under 1e-6, inside the 2e-6 that the slack
+// gives away.
 constexpr float kSlack2 = float(kBoundSlack * kBoundSlack);
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
 
@@ -41,63 +42,35 @@ inline float floatAbove(double v) {
   return f;
 }
 
-inline int32_t gapTo(int32_t q, int32_t lo, int32_t hi) {
-  const int32_t below = lo - q, above = q - hi;
-  return (below > 0 ? below : 0) + (above > 0 ? above : 0);
-}
-
-// Squared distance from point q to a node's box of mean colours.
-inline uint32_t squaredBoxDistance(const int32_t q[3], const NodeReach& node) {
-  const int32_t g0 = gapTo(q[0], node.lo[0], node.hi[0]);
-  const int32_t g1 = gapTo(q[1], node.lo[1], node.hi[1]);
-  const int32_t g2 = gapTo(q[2], node.lo[2], node.hi[2]);
-  return uint32_t(g0 * g0 + g1 * g1 + g2 * g2);
-}
+inline float larger(float a, float b) { return a > b ? a : b; }
+inline float smaller(float a, float b) { return a < b ? a : b; }
 
 inline uint32_t squaredKeyDistance(const int32_t q[3], const CellKey& key) {
   const int32_t d0 = q[0] - key.mean[0], d1 = q[1] - key.mean[1], d2 = q[2] - key.mean[2];
   return uint32_t(d0 * d0 + d1 * d1 + d2 * d2);
 }
 
-void resetReach(NodeReach* node) {
-  for (int c = 0; c < 3; ++c) {
-    node->lo[c] = 255;
-    node->hi[c] = 0;
-  }
-  node->reserved = 0;
-  node->maxIndex = 0;
-  node->minCount = kInfinity;
+// Squared distance from point q to the box of lane c of a group.
+inline float squaredBoxDistance(const float q[3], const NodeGroup& g, uint32_t c) {
+  const float g0 = larger(g.lo[0][c] - q[0], 0.0f) + larger(q[0] - g.hi[0][c], 0.0f);
+  const float g1 = larger(g.lo[1][c] - q[1], 0.0f) + larger(q[1] - g.hi[1][c], 0.0f);
+  const float g2 = larger(g.lo[2][c] - q[2], 0.0f) + larger(q[2] - g.hi[2][c], 0.0f);
+  return g0 * g0 + g1 * g1 + g2 * g2;
 }
-
-void resetCosts(NodeCosts* node) {
-  node->minIndex = kNone;
-  node->maxCost = 0.0f;
-  node->maxCostPerPixel = 0.0f;
-}
-
-bool sameReach(const NodeReach& a, const NodeReach& b) {
-  return a.lo[0] == b.lo[0] && a.lo[1] == b.lo[1] && a.lo[2] == b.lo[2] && a.hi[0] == b.hi[0] &&
-         a.hi[1] == b.hi[1] && a.hi[2] == b.hi[2] && a.maxIndex == b.maxIndex && a.minCount == b.minCount;
-}
-
-bool sameCosts(const NodeCosts& a, const NodeCosts& b) {
-  return a.minIndex == b.minIndex && a.maxCost == b.maxCost && a.maxCostPerPixel == b.maxCostPerPixel;
-}
-
-inline float smaller(float a, float b) { return a < b ? a : b; }
 
 // Branch and bound for findPartner. It starts in the searching cell's own bucket and
-// climbs: at each level it visits the siblings of the current node, nearest bound first,
+// climbs: at each level it weighs the siblings of the current node, nearest bound first,
 // descending only where the bound can still beat or tie the best cost found. Every bucket
 // is the own bucket or lies below exactly one sibling of one ancestor, so all are covered;
 // starting near the cell finds a good candidate at once and prunes most of the tree.
 struct PartnerSearch {
   const Cell* cells;
-  const NodeReach* reach;
+  const NodeGroup* groups;
   const Bucket* buckets;
   uint32_t self;
   float selfCount;
   int32_t q[3];
+  float qf[3];
   float best;
   float best2;  // best squared (infinite while best is kNoCost)
   uint32_t bestSlot;
@@ -120,26 +93,19 @@ struct PartnerSearch {
     }
   }
 
-  // The squared bounds of the 8 nodes from `first` on, and which of them hold a cell above
-  // self. `skip` (0..7, or 8 for none) is left out.
-  void bounds(const NodeReach* first, uint32_t skip, float out[8], bool eligible[8]) const {
-    for (uint32_t c = 0; c < 8; ++c) {
-      const NodeReach& node = first[c];
-      const float factor = smaller(selfCount, node.minCount);
-      out[c] = factor * factor * float(squaredBoxDistance(q, node)) * kSlack2;
-      eligible[c] = node.maxIndex > self && c != skip;
-    }
-  }
-
-  // Visits the group of 8 nodes of `level` starting at code `firstCode`, nearest first.
-  void visitGroup(int level, uint32_t firstCode, uint32_t skip) {
+  // Weighs the 8 nodes of group `group` of `level` (children of node `parent`), leaving
+  // out lane `skip` (8 for none), and visits those that may win, nearest first.
+  void visitGroup(int level, uint32_t parent, uint32_t skip) {
+    const NodeGroup& g = groups[kGroupOffset[level] + parent];
     float bound[8];
-    bool eligible[8];
-    bounds(reach + kLevelOffset[level] + firstCode, skip, bound, eligible);
+    for (uint32_t c = 0; c < 8; ++c) {
+      const float factor = smaller(selfCount, g.minCount[c]);
+      bound[c] = factor * factor * squaredBoxDistance(qf, g, c) * kSlack2;
+    }
     uint32_t order[8];
     int count = 0;
     for (uint32_t c = 0; c < 8; ++c) {
-      if (!eligible[c] || !(bound[c] <= best2)) continue;
+      if (c == skip || g.maxIndex[c] <= self || !(bound[c] <= best2)) continue;
       int at = count++;
       while (at > 0 && bound[order[at - 1]] > bound[c]) {
         order[at] = order[at - 1];
@@ -150,10 +116,11 @@ struct PartnerSearch {
     for (int n = 0; n < count; ++n) {
       const uint32_t c = order[n];
       if (!(bound[c] <= best2)) break;  // sorted: no later node can win either
+      const uint32_t code = parent * 8 + c;
       if (level == kLeafLevel)
-        scanLeaf(firstCode + c);
+        scanLeaf(code);
       else
-        visitGroup(level + 1, (firstCode + c) * 8, 8);
+        visitGroup(level + 1, code, 8);
     }
   }
 
@@ -161,7 +128,7 @@ struct PartnerSearch {
     scanLeaf(ownLeaf);
     uint32_t code = ownLeaf;
     for (int level = kLeafLevel; level >= 1; --level) {
-      visitGroup(level, code & ~7u, code & 7u);
+      visitGroup(level, code >> 3, code & 7u);
       code >>= 3;
     }
   }
@@ -171,16 +138,14 @@ struct PartnerSearch {
 // mergeCost(k, target) below its stored cost, i.e. when
 //   min(count_k, count_t) * d * slack < cost_k   for some k,
 // which requires d * slack < max(cost_k / count_k, cost_k / count_t) <= the node's reach.
-// Evaluated in double precision, where rounding is negligible beside the slack.
 struct CheaperSearch {
   const Cell* cells;
-  const NodeReach* reach;
-  const NodeCosts* costs;
+  const NodeGroup* groups;
   const Bucket* buckets;
   uint32_t target;
   float targetCountLow;
-  double targetCount;
   int32_t q[3];
+  float qf[3];
   CheaperCell* out;
   uint32_t found;
 
@@ -199,25 +164,35 @@ struct CheaperSearch {
     }
   }
 
-  void visitChildren(int level, uint32_t code) {
-    const int childLevel = level + 1;
-    const uint32_t first = kLevelOffset[childLevel] + code * 8;
+  void visitGroup(int level, uint32_t parent) {
+    const NodeGroup& g = groups[kGroupOffset[level] + parent];
+    bool enter[8];
     for (uint32_t c = 0; c < 8; ++c) {
-      const NodeCosts& node = costs[first + c];
-      if (node.minIndex >= target) continue;
-      double limit = double(node.maxCost) / targetCount;
-      if (double(node.maxCostPerPixel) > limit) limit = node.maxCostPerPixel;
-      const double d2 = double(squaredBoxDistance(q, reach[first + c]));
-      if (d2 * (kBoundSlack * kBoundSlack) >= limit * limit) continue;
-      if (childLevel == kLeafLevel)
-        scanLeaf(code * 8 + c);
+      const float reach = larger(g.maxCostPerPixel[c], g.maxCost[c] / targetCountLow);
+      enter[c] = g.minIndex[c] < target && squaredBoxDistance(qf, g, c) * kSlack2 < reach * reach;
+    }
+    for (uint32_t c = 0; c < 8; ++c) {
+      if (!enter[c]) continue;
+      if (level == kLeafLevel)
+        scanLeaf(parent * 8 + c);
       else
-        visitChildren(childLevel, code * 8 + c);
+        visitGroup(level + 1, parent * 8 + c);
     }
   }
 };
 
 }  // namespace
+
+// The bounds of one node while they are being recomputed.
+struct CellSpace::NodeBounds {
+  float lo[3] = {255, 255, 255};
+  float hi[3] = {0, 0, 0};
+  float minCount = kInfinity;
+  uint32_t maxIndex = 0;
+  uint32_t minIndex = kNone;
+  float maxCost = 0.0f;
+  float maxCostPerPixel = 0.0f;
+};
 
 CellSpace::~CellSpace() {
   if (buckets_ != nullptr)
@@ -225,8 +200,7 @@ CellSpace::~CellSpace() {
   delete[] buckets_;
   delete[] leafOf_;
   delete[] placeOf_;
-  delete[] reach_;
-  delete[] costs_;
+  delete[] groups_;
 }
 
 bool CellSpace::init(const Cell* cells, uint32_t slots) {
@@ -234,13 +208,11 @@ bool CellSpace::init(const Cell* cells, uint32_t slots) {
   leafOf_ = new (std::nothrow) uint32_t[slots];
   placeOf_ = new (std::nothrow) uint32_t[slots];
   buckets_ = new (std::nothrow) Bucket[kLeafCount];
-  reach_ = new (std::nothrow) NodeReach[kNodeCount];
-  costs_ = new (std::nothrow) NodeCosts[kNodeCount];
-  if (!leafOf_ || !placeOf_ || !buckets_ || !reach_ || !costs_) return false;
-  for (uint32_t n = 0; n < kNodeCount; ++n) {
-    resetReach(&reach_[n]);
-    resetCosts(&costs_[n]);
-  }
+  groups_ = new (std::nothrow) NodeGroup[kGroupCount];
+  if (!leafOf_ || !placeOf_ || !buckets_ || !groups_) return false;
+  const NodeBounds empty;
+  for (int level = 1; level <= kLeafLevel; ++level)
+    for (uint32_t code = 0; code < (1u << (3 * level)); ++code) store(level, code, empty);
   return true;
 }
 
@@ -285,59 +257,67 @@ void CellSpace::noteCost(uint32_t slot) {
   refreshPath(leafOf_[slot]);
 }
 
+// Writes the bounds of node (level, code); false when they did not change.
+bool CellSpace::store(int level, uint32_t code, const NodeBounds& b) {
+  if (level == 0) {
+    const bool changed = rootMinIndex_ != b.minIndex || rootMaxIndex_ != b.maxIndex;
+    rootMinIndex_ = b.minIndex;
+    rootMaxIndex_ = b.maxIndex;
+    return changed;
+  }
+  NodeGroup& g = groups_[kGroupOffset[level] + (code >> 3)];
+  const uint32_t c = code & 7;
+  bool changed = g.minCount[c] != b.minCount || g.maxIndex[c] != b.maxIndex || g.minIndex[c] != b.minIndex ||
+                 g.maxCost[c] != b.maxCost || g.maxCostPerPixel[c] != b.maxCostPerPixel;
+  for (int ch = 0; ch < 3; ++ch) {
+    changed = changed || g.lo[ch][c] != b.lo[ch] || g.hi[ch][c] != b.hi[ch];
+    g.lo[ch][c] = b.lo[ch];
+    g.hi[ch][c] = b.hi[ch];
+  }
+  g.minCount[c] = b.minCount;
+  g.maxIndex[c] = b.maxIndex;
+  g.minIndex[c] = b.minIndex;
+  g.maxCost[c] = b.maxCost;
+  g.maxCostPerPixel[c] = b.maxCostPerPixel;
+  return changed;
+}
+
 bool CellSpace::refreshLeaf(uint32_t leaf) {
-  NodeReach r;
-  NodeCosts c;
-  resetReach(&r);
-  resetCosts(&c);
+  NodeBounds b;
   const Bucket& bucket = buckets_[leaf];
   for (uint32_t e = 0; e < bucket.size; ++e) {
     const CellKey& key = bucket.keys[e];
     const uint32_t k = key.slot;
     for (int ch = 0; ch < 3; ++ch) {
-      if (key.mean[ch] < r.lo[ch]) r.lo[ch] = key.mean[ch];
-      if (key.mean[ch] > r.hi[ch]) r.hi[ch] = key.mean[ch];
+      b.lo[ch] = smaller(b.lo[ch], key.mean[ch]);
+      b.hi[ch] = larger(b.hi[ch], key.mean[ch]);
     }
-    if (k > r.maxIndex) r.maxIndex = k;
-    if (key.countLow < r.minCount) r.minCount = key.countLow;
-    if (k < c.minIndex) c.minIndex = k;
+    b.minCount = smaller(b.minCount, key.countLow);
+    if (k > b.maxIndex) b.maxIndex = k;
+    if (k < b.minIndex) b.minIndex = k;
     if (key.cost < kNoCost) {
-      if (key.cost > c.maxCost) c.maxCost = key.cost;
-      const float perPixel = floatAbove(double(key.cost) / double(cells_[k].count));
-      if (perPixel > c.maxCostPerPixel) c.maxCostPerPixel = perPixel;
+      b.maxCost = larger(b.maxCost, key.cost);
+      b.maxCostPerPixel = larger(b.maxCostPerPixel, floatAbove(double(key.cost) / double(cells_[k].count)));
     }
   }
-  const uint32_t node = kLevelOffset[kLeafLevel] + leaf;
-  const bool changed = !sameReach(reach_[node], r) || !sameCosts(costs_[node], c);
-  reach_[node] = r;
-  costs_[node] = c;
-  return changed;
+  return store(kLeafLevel, leaf, b);
 }
 
 bool CellSpace::refreshInner(int level, uint32_t code) {
-  NodeReach r;
-  NodeCosts c;
-  resetReach(&r);
-  resetCosts(&c);
-  const uint32_t first = kLevelOffset[level + 1] + code * 8;
-  for (uint32_t child = 0; child < 8; ++child) {
-    const NodeReach& cr = reach_[first + child];
-    const NodeCosts& cc = costs_[first + child];
+  NodeBounds b;
+  const NodeGroup& g = groups_[kGroupOffset[level + 1] + code];
+  for (uint32_t c = 0; c < 8; ++c) {
     for (int ch = 0; ch < 3; ++ch) {
-      if (cr.lo[ch] < r.lo[ch]) r.lo[ch] = cr.lo[ch];
-      if (cr.hi[ch] > r.hi[ch]) r.hi[ch] = cr.hi[ch];
+      b.lo[ch] = smaller(b.lo[ch], g.lo[ch][c]);
+      b.hi[ch] = larger(b.hi[ch], g.hi[ch][c]);
     }
-    if (cr.maxIndex > r.maxIndex) r.maxIndex = cr.maxIndex;
-    if (cr.minCount < r.minCount) r.minCount = cr.minCount;
-    if (cc.minIndex < c.minIndex) c.minIndex = cc.minIndex;
-    if (cc.maxCost > c.maxCost) c.maxCost = cc.maxCost;
-    if (cc.maxCostPerPixel > c.maxCostPerPixel) c.maxCostPerPixel = cc.maxCostPerPixel;
+    b.minCount = smaller(b.minCount, g.minCount[c]);
+    if (g.maxIndex[c] > b.maxIndex) b.maxIndex = g.maxIndex[c];
+    if (g.minIndex[c] < b.minIndex) b.minIndex = g.minIndex[c];
+    b.maxCost = larger(b.maxCost, g.maxCost[c]);
+    b.maxCostPerPixel = larger(b.maxCostPerPixel, g.maxCostPerPixel[c]);
   }
-  const uint32_t node = kLevelOffset[level] + code;
-  if (sameReach(reach_[node], r) && sameCosts(costs_[node], c)) return false;
-  reach_[node] = r;
-  costs_[node] = c;
-  return true;
+  return store(level, code, b);
 }
 
 void CellSpace::refreshPath(uint32_t leaf) {
@@ -352,9 +332,17 @@ void CellSpace::refreshPath(uint32_t leaf) {
 
 void CellSpace::findPartner(uint32_t slot, float* cost, uint32_t* partner) const {
   const CellKey& me = buckets_[leafOf_[slot]].keys[placeOf_[slot]];
-  PartnerSearch search{cells_, reach_, buckets_, slot, me.countLow, {me.mean[0], me.mean[1], me.mean[2]},
-                       kNoCost, kInfinity, kNone};
-  if (reach_[0].maxIndex > slot) search.run(leafOf_[slot]);
+  PartnerSearch search{cells_,
+                       groups_,
+                       buckets_,
+                       slot,
+                       me.countLow,
+                       {me.mean[0], me.mean[1], me.mean[2]},
+                       {float(me.mean[0]), float(me.mean[1]), float(me.mean[2])},
+                       kNoCost,
+                       kInfinity,
+                       kNone};
+  if (rootMaxIndex_ > slot) search.run(leafOf_[slot]);
   if (search.bestSlot == kNone) {
     *cost = kNoCost;
     *partner = 0;
@@ -366,9 +354,16 @@ void CellSpace::findPartner(uint32_t slot, float* cost, uint32_t* partner) const
 
 uint32_t CellSpace::findCheaperWith(uint32_t target, CheaperCell* out) const {
   const CellKey& t = buckets_[leafOf_[target]].keys[placeOf_[target]];
-  CheaperSearch search{cells_, reach_, costs_, buckets_, target, t.countLow, double(cells_[target].count),
-                       {t.mean[0], t.mean[1], t.mean[2]}, out, 0};
-  if (costs_[0].minIndex < target) search.visitChildren(0, 0);
+  CheaperSearch search{cells_,
+                       groups_,
+                       buckets_,
+                       target,
+                       t.countLow,
+                       {t.mean[0], t.mean[1], t.mean[2]},
+                       {float(t.mean[0]), float(t.mean[1]), float(t.mean[2])},
+                       out,
+                       0};
+  if (rootMinIndex_ < target) search.visitGroup(1, 0);
   return search.found;
 }
 

@@ -17,20 +17,17 @@
 
 namespace vellum::dl3 {
 
-// What the partner search reads of a node: 16 bytes, so the whole upper tree stays in
-// cache. An empty node has maxIndex 0 and an empty box.
-struct NodeReach {
-  uint8_t lo[3], hi[3];  // box of the cells' mean colours
-  uint16_t reserved;
-  uint32_t maxIndex;     // greatest slot
-  float minCount;        // least pixel count, rounded down to a float
-};
-
-// What the refresh query reads of a node. An empty node has minIndex kNone.
-struct NodeCosts {
-  uint32_t minIndex;      // least slot
-  float maxCost;          // greatest finite stored cost (0 when none)
-  float maxCostPerPixel;  // greatest finite stored cost / pixel count, rounded up
+// The 8 children of one node, field by field, so that a search weighs all 8 at once in
+// vector registers. Box coordinates and counts are held as floats (the coordinates are
+// exact; counts are rounded down). An empty node has maxIndex 0 and minIndex kNone.
+struct NodeGroup {
+  float lo[3][8];  // box of the cells' mean colours
+  float hi[3][8];
+  float minCount[8];         // least pixel count, rounded down
+  uint32_t maxIndex[8];      // greatest slot
+  uint32_t minIndex[8];      // least slot
+  float maxCost[8];          // greatest finite stored cost (0 when none)
+  float maxCostPerPixel[8];  // greatest finite stored cost / pixel count, rounded up
 };
 
 // The scanning copy of a cell in its bucket: 16 bytes instead of the cell's 64, and the
@@ -57,9 +54,9 @@ struct CheaperCell {
 
 class CellSpace {
  public:
-  static constexpr int kLeafLevel = 5;           // 32 x 32 x 32 buckets
+  static constexpr int kLeafLevel = 5;            // 32 x 32 x 32 buckets
   static constexpr uint32_t kLeafCount = 32768;
-  static constexpr uint32_t kNodeCount = 37449;  // 1 + 8 + 64 + 512 + 4096 + 32768
+  static constexpr uint32_t kGroupCount = 4681;   // 1 + 8 + 64 + 512 + 4096
 
   CellSpace() = default;
   CellSpace(const CellSpace&) = delete;
@@ -86,16 +83,19 @@ class CellSpace {
   uint32_t findCheaperWith(uint32_t target, CheaperCell* out) const;
 
  private:
+  struct NodeBounds;
   bool refreshLeaf(uint32_t leaf);
   bool refreshInner(int level, uint32_t code);
   void refreshPath(uint32_t leaf);
+  bool store(int level, uint32_t code, const NodeBounds& bounds);
 
   const Cell* cells_ = nullptr;
-  uint32_t* leafOf_ = nullptr;     // per slot: its bucket
-  uint32_t* placeOf_ = nullptr;    // per slot: its position in the bucket
+  uint32_t* leafOf_ = nullptr;   // per slot: its bucket
+  uint32_t* placeOf_ = nullptr;  // per slot: its position in the bucket
   Bucket* buckets_ = nullptr;
-  NodeReach* reach_ = nullptr;
-  NodeCosts* costs_ = nullptr;
+  NodeGroup* groups_ = nullptr;  // levels 1..5; the root's bounds are kept apart
+  uint32_t rootMinIndex_ = kNone;
+  uint32_t rootMaxIndex_ = 0;
 };
 
 }  // namespace vellum::dl3
