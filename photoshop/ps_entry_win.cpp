@@ -36,6 +36,8 @@ int64_t writeFile(void*, intptr_t file, const void* source, uint32_t count) {
   return done;
 }
 
+bool setEndOfFile(void*, intptr_t file) { return SetEndOfFile(fileHandle(file)) != 0; }
+
 bool fileLength(void*, intptr_t file, uint64_t* bytes) {
   DWORD high = 0;
   SetLastError(NO_ERROR);
@@ -62,6 +64,7 @@ const PsPlatform& windowsPlatform() {
     p.seek = seekFile;
     p.read = readFile;
     p.write = writeFile;
+    p.setEnd = setEndOfFile;
     p.length = fileLength;
     p.showAbout = showAbout;
     p.askAlphaChannel = askAlphaChannel;

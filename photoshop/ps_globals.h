@@ -51,6 +51,8 @@ struct PsPlatform {
   // Reads / writes at the current position; the byte count done, or -1 on failure.
   int64_t (*read)(void* context, intptr_t file, void* destination, uint32_t count) = nullptr;
   int64_t (*write)(void* context, intptr_t file, const void* source, uint32_t count) = nullptr;
+  // Ends the file at the current position; false on failure.
+  bool (*setEnd)(void* context, intptr_t file) = nullptr;
   // The file's length; false when it cannot be had.
   bool (*length)(void* context, intptr_t file, uint64_t* bytes) = nullptr;
   // The About box (selector 0).

@@ -112,7 +112,9 @@ void cleanUp() {
   Handle h = session.data != nullptr ? reinterpret_cast<Handle>(*session.data) : nullptr;
   if (h != nullptr && session.handles != nullptr) {
     PluginGlobals* g = h == session.globalsHandle ? session.globals : nullptr;
-    if (g == nullptr) {
+    // A handle not locked in this sequence is looked into only when it is large enough to
+    // be PluginGlobals (a resize that failed leaves a smaller one).
+    if (g == nullptr && session.handles->GetSize(h) >= kPsPluginGlobalsBytes) {
       ps::Ptr p = nullptr;
       ps::Boolean oldLock = 0;
       session.handles->SetLock(h, 1, &p, &oldLock);

@@ -164,7 +164,8 @@ int16_t writeFileImage(const PsPlatform& platform, intptr_t file, const uint8_t*
   if (!platform.seek(platform.context, file, 0)) return ps::kWritErr;
   if (length > 0xFFFFFFFFu) return ps::kReadErr;
   const int64_t done = platform.write(platform.context, file, bytes, uint32_t(length));
-  return done == int64_t(length) ? ps::kNoErr : ps::kReadErr;
+  if (done != int64_t(length)) return ps::kReadErr;
+  return platform.setEnd(platform.context, file) ? ps::kNoErr : ps::kReadErr;
 }
 
 }  // namespace vellum

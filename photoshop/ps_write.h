@@ -81,7 +81,8 @@ int16_t encodeHostImage(int16_t imageMode, const WriteLayout& layout, uint32_t r
                         BlpOutput* output, uint64_t* fileLength);
 
 // The single write: position at 0 (-20 when that fails), then N bytes in one write (-19
-// when it fails or is short).
+// when it fails or is short), then the file ends there (-19 when it cannot be cut): a
+// file that held more before keeps no stale bytes after the image.
 int16_t writeFileImage(const PsPlatform& platform, intptr_t file, const uint8_t* bytes, uint64_t length);
 
 }  // namespace vellum

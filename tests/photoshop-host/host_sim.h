@@ -38,6 +38,7 @@ struct Memory {
   int failNewAt = 0;             // fail the n-th New from now (1 = the next one); 0: never
   int32_t failNewAbove = 0x7FFFFFFF;  // fail every New larger than this
   int badDisposes = 0;           // Dispose of a handle that is not live
+  bool failSetSize = false;
 
   void reset() { *this = Memory{}; }
   bool isLive(Handle h) const {
@@ -120,7 +121,7 @@ inline OSErr hostSetSize(Handle h, int32_t size) {
   Memory& m = memory();
   ++m.setSizes;
   HandleBlock* b = m.block(h);
-  if (b == nullptr || size < 0) return kMemFullErr;
+  if (b == nullptr || size < 0 || m.failSetSize) return kMemFullErr;
   char* bytes = static_cast<char*>(std::realloc(b->master, size_t(size > 0 ? size : 1)));
   if (bytes == nullptr) return kMemFullErr;
   b->master = bytes;

@@ -667,6 +667,26 @@ HOST_TEST(photoshop.save_edge.ok_at_once_saves_with_the_defaults) {
   CHECK(readFile(s.work + "defaults.blp") == readFile(s.reference + "rgb4_defaults.saved"));
 }
 
+HOST_TEST(photoshop.save_edge.longer_existing_file_is_cut_after_the_image) {
+  LOAD(s);
+  const pshost::SaveCase* c = pshost::findSaveCase("gray1_format4");
+  REQUIRE(c != nullptr);
+  const std::string path = s.work + "existing.blp";
+  REQUIRE(pshost::writeBytes(path, Bytes(100000, 0x5A)));
+  User user;
+  user.options = c->options;
+  HANDLE f = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  REQUIRE(f != INVALID_HANDLE_VALUE);
+  pshost::SaveResult got;
+  {
+    Driver driver(user);
+    got = pshost::saveFile(s.pluginMain, forkOf(f), pshost::saveImage(*c), {});
+  }
+  CloseHandle(f);
+  CHECK_EQ(got.result, 0);
+  CHECK(readFile(path) == readFile(s.reference + "gray1_format4.saved"));
+}
+
 HOST_TEST(photoshop.save_edge.other_modes_refused_before_the_dialog) {
   LOAD(s);
   User user;

@@ -20,6 +20,7 @@ struct MemFile {
   bool failRead = false;
   bool failWrite = false;
   bool failLength = false;
+  bool failSetEnd = false;
   int64_t writeLimit = -1;  // a write stores at most this many bytes (a full disk)
   int writes = 0;
 };
@@ -67,6 +68,12 @@ inline vellum::PsPlatform& platform() {
       std::memcpy(f->bytes.data() + f->position, source, size_t(n));
       f->position += n;
       return int64_t(n);
+    };
+    q.setEnd = [](void*, intptr_t file) {
+      MemFile* f = asFile(file);
+      if (f->failSetEnd) return false;
+      f->bytes.resize(size_t(f->position));
+      return true;
     };
     q.length = [](void*, intptr_t file, uint64_t* bytes) {
       MemFile* f = asFile(file);

@@ -334,6 +334,22 @@ TEST_F(Fresh, ExistingHandleIsResized) {
   EXPECT_TRUE(pstest::hostClean());
 }
 
+TEST_F(Fresh, ExistingHandleThatCannotGrowIsRefused) {
+  MemFile f;
+  f.bytes = psref::openCaseFile("blp2_dxt1");
+  ps::FormatRecord r;
+  pshost::initRecord(&r, pstest::handleOf(&f), {});
+  ps::Handle h = pshost::hostNew(16);
+  pshost::memory().failSetSize = true;
+  intptr_t data = reinterpret_cast<intptr_t>(h);
+  int16_t result = 0;
+  pstest::pluginMain(ps::kSelectorReadPrepare, &r, &data, &result);
+  EXPECT_EQ(result, ps::kMemFullErr);  // a 16-byte block would be written past its end
+  EXPECT_EQ(data, 0);
+  EXPECT_FALSE(pshost::memory().isLive(h));
+  EXPECT_TRUE(pstest::hostClean());
+}
+
 TEST_F(Fresh, QuietSelectorsLeaveTheResult) {
   MemFile f;
   ps::FormatRecord r;
@@ -360,7 +376,7 @@ TEST_F(Fresh, QuietSelectorsLeaveTheResult) {
   EXPECT_EQ(r16.maxData, 0x100000);
   r16.data = &r16;
   pstest::pluginMain(6, &r16, &data, &result);
-  EXPECT_EQ(r16.data, nullptr);
+  EXPECT_TRUE(r16.data == nullptr);
 }
 
 // ---- Saving ----
@@ -411,6 +427,42 @@ TEST_F(Fresh, DialogWithoutAnswerSavesWithTheDefaults) {
     EXPECT_TRUE(file.bytes == want);
     EXPECT_EQ(std::memcmp(file.bytes.data(), "BLP1", 4), 0);
   }
+}
+
+TEST_F(Fresh, BitmapPaletteHasTwoEntriesAndZeros) {
+  const pshost::SaveCase& c = *pshost::findSaveCase("bitmap1_format1");  // "BLP1 Paletted"
+  answers().dialogWord = c.options;
+  MemFile file;
+  ASSERT_EQ(saveTo(&file, c).result, 0);
+  ASSERT_GT(file.bytes.size(), 156u + 1024u);
+  const uint8_t* palette = file.bytes.data() + 156;
+  EXPECT_EQ(Bytes(palette, palette + 8), (Bytes{0, 0, 0, 255, 255, 255, 255, 255}));
+  EXPECT_EQ(Bytes(palette + 8, palette + 1024), Bytes(1016, 0));
+  EXPECT_EQ(loadU32(&file.bytes[8]), 0u);  // opaque: no alpha plane
+  // Every index is 0 (black) or 1 (white).
+  const uint32_t offset = loadU32(&file.bytes[28]), size = loadU32(&file.bytes[92]);
+  ASSERT_EQ(size, uint32_t(c.rows * c.columns));
+  for (uint32_t i = 0; i < size; ++i) ASSERT_LE(file.bytes[offset + i], 1);
+}
+
+TEST_F(Fresh, TransparentIndexIsSavedBlackWithoutAlpha) {
+  const pshost::SaveCase& c = *pshost::findSaveCase("indexed1_transparent5");  // 200 entries, index 5
+  answers().dialogWord = c.options;
+  MemFile file;
+  ASSERT_EQ(saveTo(&file, c).result, 0);
+  EXPECT_EQ(loadU32(&file.bytes[8]), 0u);  // no alpha bits
+  const uint8_t* palette = file.bytes.data() + 156;
+  EXPECT_EQ(Bytes(palette + 20, palette + 24), (Bytes{0, 0, 0, 0}));
+  const pshost::HostImage img = pshost::saveImage(c);
+  const uint32_t offset = loadU32(&file.bytes[28]);
+  size_t transparent = 0;
+  for (size_t i = 0; i < img.planeBytes[0].size(); ++i) {
+    if (img.planeBytes[0][i] != 5) continue;
+    ++transparent;
+    const uint8_t* entry = palette + 4 * file.bytes[offset + i];
+    EXPECT_EQ(Bytes(entry, entry + 3), (Bytes{0, 0, 0}));  // black
+  }
+  EXPECT_GT(transparent, 0u);
 }
 
 TEST_F(Fresh, ModesOtherThanTheFourAreRefusedBeforeTheDialog) {

@@ -245,7 +245,7 @@ TEST(WriteFile, OneWriteFromTheStart) {
   const Bytes data = {1, 2, 3};
   EXPECT_EQ(writeFileImage(pstest::platform(), pstest::handleOf(&f), data.data(), 3), ps::kNoErr);
   EXPECT_EQ(f.writes, 1);
-  EXPECT_EQ(Bytes(f.bytes.begin(), f.bytes.begin() + 3), data);
+  EXPECT_EQ(f.bytes, data);  // the seven stale bytes after the image are gone
   f.failSeek = true;
   EXPECT_EQ(writeFileImage(pstest::platform(), pstest::handleOf(&f), data.data(), 3), ps::kWritErr);
   f.failSeek = false;
@@ -253,6 +253,9 @@ TEST(WriteFile, OneWriteFromTheStart) {
   EXPECT_EQ(writeFileImage(pstest::platform(), pstest::handleOf(&f), data.data(), 3), ps::kReadErr);
   f.failWrite = false;
   f.writeLimit = 2;  // a full disk
+  EXPECT_EQ(writeFileImage(pstest::platform(), pstest::handleOf(&f), data.data(), 3), ps::kReadErr);
+  f.writeLimit = -1;
+  f.failSetEnd = true;
   EXPECT_EQ(writeFileImage(pstest::platform(), pstest::handleOf(&f), data.data(), 3), ps::kReadErr);
 }
 
