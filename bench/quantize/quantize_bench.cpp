@@ -26,6 +26,23 @@ const std::vector<uint8_t>& image() {
   return pixels;
 }
 
+// The hardest case for DL3: independent uniform colours occupy all 32768 five-bit cells and
+// about 98 % of the six-bit cells, every one a candidate partner of its neighbours.
+const std::vector<uint8_t>& noiseImage() {
+  static const std::vector<uint8_t> pixels = [] {
+    std::vector<uint8_t> p(uint64_t(kSide) * kSide * 4);
+    uint32_t state = 12345;
+    for (auto& b : p) {
+      state ^= state << 13;
+      state ^= state >> 17;
+      state ^= state << 5;
+      b = uint8_t(state >> 24);
+    }
+    return p;
+  }();
+  return pixels;
+}
+
 // PSNR over bytes 0-2 of the image mapped to the first `entries` palette entries.
 double mappedPsnr(const std::vector<uint8_t>& pixels, const uint8_t* palette, uint32_t entries) {
   double squared = 0.0;
@@ -45,8 +62,7 @@ double mappedPsnr(const std::vector<uint8_t>& pixels, const uint8_t* palette, ui
 }
 
 template <class Build>
-void runQuantizer(benchmark::State& state, Build build) {
-  const std::vector<uint8_t>& pixels = image();
+void runQuantizer(benchmark::State& state, Build build, const std::vector<uint8_t>& pixels = image()) {
   uint8_t palette[1024] = {};
   uint32_t entries = 0;
   for (auto _ : state) {
@@ -78,6 +94,22 @@ void BM_Dl3Slow(benchmark::State& state) {
   runQuantizer(state, [](const std::vector<uint8_t>& px, uint8_t* pal) {
     return vellum::dl3Palette(px.data(), px.size() / 4, pal, vellum::Dl3Cells::Slow);
   });
+}
+void BM_Dl3FastNoise(benchmark::State& state) {
+  runQuantizer(
+      state,
+      [](const std::vector<uint8_t>& px, uint8_t* pal) {
+        return vellum::dl3Palette(px.data(), px.size() / 4, pal, vellum::Dl3Cells::Fast);
+      },
+      noiseImage());
+}
+void BM_Dl3SlowNoise(benchmark::State& state) {
+  runQuantizer(
+      state,
+      [](const std::vector<uint8_t>& px, uint8_t* pal) {
+        return vellum::dl3Palette(px.data(), px.size() / 4, pal, vellum::Dl3Cells::Slow);
+      },
+      noiseImage());
 }
 void BM_MedianCut(benchmark::State& state) {
   runQuantizer(state, [](const std::vector<uint8_t>& px, uint8_t* pal) {
@@ -122,6 +154,8 @@ BENCHMARK(BM_NeuQuant128)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Dl3Fast)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Dl3Slow)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_MedianCut)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_Dl3FastNoise)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Dl3SlowNoise)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 
