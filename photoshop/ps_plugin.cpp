@@ -114,7 +114,8 @@ void cleanUp() {
     PluginGlobals* g = h == session.globalsHandle ? session.globals : nullptr;
     // A handle not locked in this sequence is looked into only when it is large enough to
     // be PluginGlobals (a resize that failed leaves a smaller one).
-    if (g == nullptr && session.handles->GetSize(h) >= kPsPluginGlobalsBytes) {
+    if (g == nullptr && session.handles->GetSize != nullptr &&
+        session.handles->GetSize(h) >= kPsPluginGlobalsBytes) {
       ps::Ptr p = nullptr;
       ps::Boolean oldLock = 0;
       session.handles->SetLock(h, 1, &p, &oldLock);
