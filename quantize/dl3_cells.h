@@ -48,12 +48,39 @@ inline float mergeCost(const Cell& a, const Cell& b) {
   return float(b.count) * std::sqrt(squareB) + float(a.count) * std::sqrt(squareA);
 }
 
-// A lower bound of mergeCost from the means alone. For any point m,
-//   count_b |mean_b - m| + count_a |mean_a - m| >= min(count_a, count_b) |mean_a - mean_b|
-// (triangle inequality). The float evaluation of mergeCost loses at most four roundings of
-// 2^-24 each (count conversion, sqrt, product, sum), a relative 2.4e-7; the factor below
-// leaves ample room for that and for the double arithmetic of the bound itself.
+// Lower bounds of mergeCost from the means and counts alone, used to skip cells and whole
+// regions of colour space in the partner searches. The float evaluation of mergeCost loses
+// at most four roundings of 2^-24 each (count conversion, sqrt, product, sum), a relative
+// 2.4e-7; a bound is compared only after multiplying it by kBoundSlack, which leaves ample
+// room for that and for the roundings of the bound itself.
 constexpr double kBoundSlack = 1.0 - 1e-6;
+
+// A float above the square root of 3: rounding the two cells' means and the merged mean
+// moves the merged mean at most one unit per channel away from the count-weighted point
+// between the two rounded means.
+constexpr float kRoundingReach = 1.7320510f;
+
+// Counts up to 2^24 are exact as floats.
+constexpr float kExactFloatCount = 16777216.0f;
+
+// The bound for a cell of `selfCount` pixels and one of `count` pixels whose means lie
+// `distance` apart (counts as floats rounded down, distance the exact length). With
+// c = min(self, count) the cost is at least c * distance, by the triangle inequality on
+//   count_b |mean_b - m| + count_a |mean_a - m|.
+// Projected on the line through the two means, the merged mean m lies within
+// kRoundingReach of the count-weighted point c * distance / (self + c) from the larger
+// cell, and every unit it stays away from the larger cell adds (self - c) to the cost:
+//   cost >= c * distance + (self - c) * max(0, c * distance / (self + c) - kRoundingReach)
+// (the same holds with the roles swapped, which is the case count > self with c = self,
+// where the added term is 0). The bound rises with `count` and with `distance`, so a
+// region's least count and least distance bound every cell in it. It is not monotone in
+// selfCount, so the added term is used only where selfCount is exact.
+inline float mergeBound(float selfCount, float count, float distance) {
+  const float c = count < selfCount ? count : selfCount;
+  float pull = c * distance / (selfCount + c) - kRoundingReach;
+  if (pull < 0.0f || selfCount > kExactFloatCount) pull = 0.0f;
+  return c * distance + (selfCount - c) * pull;
+}
 
 inline uint32_t squaredMeanDistance(const Cell& a, const Cell& b) {
   uint32_t s = 0;

@@ -19,6 +19,7 @@ constexpr int kLeafLevel = CellSpace::kLeafLevel;
 // each carries a few roundings, together well under 1e-6, inside the 2e-6 that the slack
 // gives away.
 constexpr float kSlack2 = float(kBoundSlack * kBoundSlack);
+constexpr float kSlack = float(kBoundSlack);
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
 
 inline uint32_t leafCode(uint32_t x, uint32_t y, uint32_t z) {
@@ -44,6 +45,7 @@ inline float floatAbove(double v) {
 
 inline float larger(float a, float b) { return a > b ? a : b; }
 inline float smaller(float a, float b) { return a < b ? a : b; }
+
 
 inline uint32_t squaredKeyDistance(const int32_t q[3], const CellKey& key) {
   const int32_t d0 = q[0] - key.mean[0], d1 = q[1] - key.mean[1], d2 = q[2] - key.mean[2];
@@ -82,8 +84,8 @@ struct PartnerSearch {
       const CellKey& key = bucket.keys[e];
       const uint32_t k = key.slot;
       if (k <= self) continue;
-      const float factor = smaller(selfCount, key.countLow);
-      if (factor * factor * float(squaredKeyDistance(q, key)) * kSlack2 > best2) continue;
+      const float distance = std::sqrt(float(squaredKeyDistance(q, key)));
+      if (mergeBound(selfCount, key.countLow, distance) * kSlack > best) continue;
       const float cost = mergeCost(me, cells[k]);
       if (cost < best || (cost == best && k < bestSlot)) {
         best = cost;
@@ -99,13 +101,13 @@ struct PartnerSearch {
     const NodeGroup& g = groups[kGroupOffset[level] + parent];
     float bound[8];
     for (uint32_t c = 0; c < 8; ++c) {
-      const float factor = smaller(selfCount, g.minCount[c]);
-      bound[c] = factor * factor * squaredBoxDistance(qf, g, c) * kSlack2;
+      const float distance = std::sqrt(squaredBoxDistance(qf, g, c));
+      bound[c] = mergeBound(selfCount, g.minCount[c], distance) * kSlack;
     }
     uint32_t order[8];
     int count = 0;
     for (uint32_t c = 0; c < 8; ++c) {
-      if (c == skip || g.maxIndex[c] <= self || !(bound[c] <= best2)) continue;
+      if (c == skip || g.maxIndex[c] <= self || !(bound[c] <= best)) continue;
       int at = count++;
       while (at > 0 && bound[order[at - 1]] > bound[c]) {
         order[at] = order[at - 1];
@@ -115,7 +117,7 @@ struct PartnerSearch {
     }
     for (int n = 0; n < count; ++n) {
       const uint32_t c = order[n];
-      if (!(bound[c] <= best2)) break;  // sorted: no later node can win either
+      if (!(bound[c] <= best)) break;  // sorted: no later node can win either
       const uint32_t code = parent * 8 + c;
       if (level == kLeafLevel)
         scanLeaf(code);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "quantize/dl3.h"
+#include "quantize/dl3_cells.h"
 #include "test_images.h"
 
 namespace vellum {
@@ -323,6 +324,40 @@ TEST(Dl3, ReturnsZeroAndLeavesThePaletteWhenItCannotWork) {
   EXPECT_EQ(dl3Palette(nullptr, 100, palette.data(), Dl3Cells::Fast), 0u);
   EXPECT_EQ(dl3Palette(pixels.data(), 0, palette.data(), Dl3Cells::Slow), 0u);
   EXPECT_EQ(palette, std::vector<uint8_t>(1024, 0xA5));
+}
+
+// The pruning of the fast search rests on mergeBound never exceeding the float cost: try it
+// on random cells from one pixel to billions, near and far, in both roles.
+TEST(Dl3Bound, NeverExceedsTheMergeCost) {
+  std::mt19937_64 rng(17);
+  auto floatBelow = [](uint64_t v) {
+    float f = float(v);
+    if (double(f) > double(v)) f = std::nextafter(f, 0.0f);
+    return f;
+  };
+  auto randomCell = [&rng](const dl3::Cell* near) {
+    dl3::Cell cell{};
+    const int bits = int(rng() % 33);
+    cell.count = 1 + (rng() & ((uint64_t(1) << bits) - 1));
+    for (int c = 0; c < 3; ++c) {
+      double mean = near != nullptr ? near->mean[c] + double(int(rng() % 41) - 20) * (rng() % 2 ? 0.25 : 1.0)
+                                    : double(rng() % 25600) / 100.0;
+      mean = std::min(255.0, std::max(0.0, mean));
+      cell.sum[c] = std::min<uint64_t>(uint64_t(mean * double(cell.count) + 0.5), 255 * cell.count);
+    }
+    dl3::updateMean(&cell);
+    return cell;
+  };
+  for (int trial = 0; trial < 300000; ++trial) {
+    const dl3::Cell a = randomCell(nullptr);
+    const dl3::Cell b = randomCell(trial % 2 ? &a : nullptr);
+    const float distance = std::sqrt(float(dl3::squaredMeanDistance(a, b)));
+    const float cost = dl3::mergeCost(a, b);
+    const float ab = dl3::mergeBound(floatBelow(a.count), floatBelow(b.count), distance) * float(dl3::kBoundSlack);
+    const float ba = dl3::mergeBound(floatBelow(b.count), floatBelow(a.count), distance) * float(dl3::kBoundSlack);
+    ASSERT_LE(ab, cost) << a.count << " " << b.count << " " << distance;
+    ASSERT_LE(ba, cost) << a.count << " " << b.count << " " << distance;
+  }
 }
 
 }  // namespace
