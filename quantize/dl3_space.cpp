@@ -15,11 +15,11 @@ namespace {
 constexpr uint32_t kGroupOffset[6] = {0, 0, 1, 9, 73, 585};
 constexpr int kLeafLevel = CellSpace::kLeafLevel;
 
-// Squared slack of the lower bound. The bounds below are evaluated in single precision:
-// each carries a few roundings, together well under 1e-6, inside the 2e-6 that the slack
-// gives away.
-constexpr float kSlack2 = float(kBoundSlack * kBoundSlack);
+// The slack of the lower bounds, and its square for the squared comparisons. The bounds
+// below are evaluated in single precision: each carries a few roundings, together well
+// under the 1e-6 (2e-6 squared) that the slack gives away.
 constexpr float kSlack = float(kBoundSlack);
+constexpr float kSlack2 = float(kBoundSlack * kBoundSlack);
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
 
 inline uint32_t leafCode(uint32_t x, uint32_t y, uint32_t z) {
@@ -46,13 +46,12 @@ inline float floatAbove(double v) {
 inline float larger(float a, float b) { return a > b ? a : b; }
 inline float smaller(float a, float b) { return a < b ? a : b; }
 
-
 inline uint32_t squaredKeyDistance(const int32_t q[3], const CellKey& key) {
   const int32_t d0 = q[0] - key.mean[0], d1 = q[1] - key.mean[1], d2 = q[2] - key.mean[2];
   return uint32_t(d0 * d0 + d1 * d1 + d2 * d2);
 }
 
-// Squared distance from point q to the box of lane c of a group.
+// Squared distance from point q to the box of lane c of a group (exact: small integers).
 inline float squaredBoxDistance(const float q[3], const NodeGroup& g, uint32_t c) {
   const float g0 = larger(g.lo[0][c] - q[0], 0.0f) + larger(q[0] - g.hi[0][c], 0.0f);
   const float g1 = larger(g.lo[1][c] - q[1], 0.0f) + larger(q[1] - g.hi[1][c], 0.0f);
@@ -139,7 +138,9 @@ struct PartnerSearch {
 // Walk for findCheaperWith: a subtree is entered only when some cell in it could have
 // mergeCost(k, target) below its stored cost, i.e. when
 //   min(count_k, count_t) * d * slack < cost_k   for some k,
-// which requires d * slack < max(cost_k / count_k, cost_k / count_t) <= the node's reach.
+// which requires d * slack < max(cost_k / count_k, cost_k / count_t) <= the node's reach
+// (the simpler of the two bounds of mergeBound: its linear form gives a per-node reach).
+// Each cell is then checked with the full mergeBound before its cost is computed.
 struct CheaperSearch {
   const Cell* cells;
   const NodeGroup* groups;
@@ -158,9 +159,8 @@ struct CheaperSearch {
       const CellKey& key = bucket.keys[e];
       const uint32_t k = key.slot;
       if (k >= target) continue;
-      const double scaled = double(smaller(key.countLow, targetCountLow)) * kBoundSlack;
-      const double stored = key.cost;
-      if (scaled * scaled * double(squaredKeyDistance(q, key)) >= stored * stored) continue;
+      const float distance = std::sqrt(float(squaredKeyDistance(q, key)));
+      if (mergeBound(key.countLow, targetCountLow, distance) * kSlack >= key.cost) continue;
       const float cost = mergeCost(cells[k], t);
       if (cost < key.cost) out[found++] = CheaperCell{k, cost};
     }
