@@ -83,8 +83,11 @@ struct PartnerSearch {
       const CellKey& key = bucket.keys[e];
       const uint32_t k = key.slot;
       if (k <= self) continue;
-      const float distance = std::sqrt(float(squaredKeyDistance(q, key)));
-      if (mergeBound(selfCount, key.countLow, distance) * kSlack > best) continue;
+      // The plain bound first (no square root), then the tighter one.
+      const float d2 = float(squaredKeyDistance(q, key));
+      const float factor = smaller(selfCount, key.countLow);
+      if (factor * factor * d2 * kSlack2 > best2) continue;
+      if (mergeBound(selfCount, key.countLow, std::sqrt(d2)) * kSlack > best) continue;
       const float cost = mergeCost(me, cells[k]);
       if (cost < best || (cost == best && k < bestSlot)) {
         best = cost;
@@ -98,15 +101,18 @@ struct PartnerSearch {
   // out lane `skip` (8 for none), and visits those that may win, nearest first.
   void visitGroup(int level, uint32_t parent, uint32_t skip) {
     const NodeGroup& g = groups[kGroupOffset[level] + parent];
+    // Bounds of all 8 at once; infinite for the skipped lane and for nodes without a cell
+    // above self (best is at most kNoCost, so those never pass).
     float bound[8];
     for (uint32_t c = 0; c < 8; ++c) {
       const float distance = std::sqrt(squaredBoxDistance(qf, g, c));
-      bound[c] = mergeBound(selfCount, g.minCount[c], distance) * kSlack;
+      const float b = mergeBound(selfCount, g.minCount[c], distance) * kSlack;
+      bound[c] = (g.maxIndex[c] > self && c != skip) ? b : kInfinity;
     }
     uint32_t order[8];
     int count = 0;
     for (uint32_t c = 0; c < 8; ++c) {
-      if (c == skip || g.maxIndex[c] <= self || !(bound[c] <= best)) continue;
+      if (!(bound[c] <= best)) continue;
       int at = count++;
       while (at > 0 && bound[order[at - 1]] > bound[c]) {
         order[at] = order[at - 1];
@@ -159,8 +165,10 @@ struct CheaperSearch {
       const CellKey& key = bucket.keys[e];
       const uint32_t k = key.slot;
       if (k >= target) continue;
-      const float distance = std::sqrt(float(squaredKeyDistance(q, key)));
-      if (mergeBound(key.countLow, targetCountLow, distance) * kSlack >= key.cost) continue;
+      const float d2 = float(squaredKeyDistance(q, key));
+      const float factor = smaller(key.countLow, targetCountLow);
+      if (factor * factor * d2 * kSlack2 >= key.cost * key.cost) continue;
+      if (mergeBound(key.countLow, targetCountLow, std::sqrt(d2)) * kSlack >= key.cost) continue;
       const float cost = mergeCost(cells[k], t);
       if (cost < key.cost) out[found++] = CheaperCell{k, cost};
     }
