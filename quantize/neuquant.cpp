@@ -51,8 +51,8 @@ int contest(Network* net, int32_t b, int32_t g, int32_t r) {
   // then by index, so the least key names that same neuron. The keys fit in 32 bits: the
   // distance is at most 3 * 4080 and the bias term (a 32-bit bias >> 12) within +-2^19.
   // All of it, the frequency and bias updates included, runs as one loop over whole
-  // vectors (about 4 times faster than the running comparison); a test compares it with
-  // the plain search.
+  // vectors; a whole NeuQuant run takes about 2.6 times less time than with the running
+  // comparison. A test compares it with the plain search.
   int32_t leastDist = INT32_MAX;
   int32_t leastBiasDist = INT32_MAX;
   for (int i = 0; i < kNetSize; ++i) {
@@ -113,7 +113,8 @@ void learn(Network* net, const uint8_t* pixels, uint64_t count, uint32_t cycles)
   int32_t radius = kInitRadius;
   int rad = kInitRad;
   uint64_t position = 0;
-  for (uint64_t i = 0; i < count;) {
+  uint64_t untilDecay = delta;  // samples left until i is the next multiple of delta
+  for (uint64_t i = 0; i < count; ++i) {
     const uint8_t* p = pixels + position * 4;
     const int32_t b = int32_t(p[0]) << kNetBiasShift;
     const int32_t g = int32_t(p[1]) << kNetBiasShift;
@@ -129,8 +130,8 @@ void learn(Network* net, const uint8_t* pixels, uint64_t count, uint32_t cycles)
       if (position >= count) position %= count;  // only when count is below the stride
     }
 
-    ++i;
-    if (i % delta == 0) {
+    if (--untilDecay == 0) {
+      untilDecay = delta;
       alpha -= alpha / kAlphaDecrement;
       radius -= radius / kRadiusDecrement;
       rad = radius >> kRadiusBiasShift;
