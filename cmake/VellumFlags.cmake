@@ -14,7 +14,17 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i[3-6]86|x86)$" OR CMAKE_SIZEOF_VOID_P EQUA
   add_compile_options(-msse2 -mfpmath=sse)
 endif()
 
-if(VELLUM_SANITIZE)
+# The fuzz tree (clang only) instruments every library for libFuzzer's coverage and always
+# runs with the sanitizers below; fuzz/ links the targets with libFuzzer itself.
+if(VELLUM_BUILD_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "VELLUM_BUILD_FUZZ needs clang (libFuzzer): -DCMAKE_CXX_COMPILER=clang++")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
+# AddressSanitizer and UndefinedBehaviorSanitizer, every finding fatal.
+if(VELLUM_SANITIZE OR VELLUM_BUILD_FUZZ)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
 endif()

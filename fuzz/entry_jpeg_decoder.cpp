@@ -1,0 +1,95 @@
+// decodeJpeg on any stream, with the image size taken from the input's first bytes. The
+// decoder must write every pixel of the image and nothing else, whatever the stream, and
+// its result must not depend on what the caller's memory held before (the state record and
+// the buffers are handed over uncleared, as the hosts do): a small image is decoded twice
+// over differently filled memory and the two must agree. Progress reports must rise from 0
+// and stay below 100; a report answered with 0 stops the output stage.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "fuzz/fuzz_entries.h"
+#include "fuzz/fuzz_support.h"
+#include "jpeg/jpeg_decoder.h"
+
+namespace vellum::fuzz {
+
+namespace {
+
+struct Progress {
+  uint32_t stopAt;  // the first report of at least this percentage is answered with 0
+  bool enabled;
+  int64_t last = -1;
+  uint32_t reports = 0;
+  bool stopped = false;
+};
+
+int onProgress(void* context, uint32_t percent) {
+  auto* p = static_cast<Progress*>(context);
+  FUZZ_REQUIRE(!p->stopped);
+  FUZZ_REQUIRE(percent < 100);
+  FUZZ_REQUIRE(int64_t(percent) >= p->last);
+  p->last = percent;
+  ++p->reports;
+  if (percent >= p->stopAt) {
+    p->stopped = true;
+    return 0;
+  }
+  return 1;
+}
+
+// One decode into `image` (filled with `fill` first) over a store filled with `fill` ^ 0xFF.
+void decodeOnce(const uint8_t* stream, uint32_t length, uint32_t width, uint32_t height, uint8_t fill,
+                uint8_t* store, uint64_t storeBytes, uint8_t* image, Progress* progress) {
+  const uint64_t imageBytes = uint64_t(width) * height * 4;
+  std::memset(store, fill ^ 0xFF, size_t(storeBytes));
+  std::memset(image, fill, size_t(imageBytes));
+  auto* state = reinterpret_cast<JpegDecodeState*>(store);
+  state->input = stream;
+  state->remaining = length;
+  state->output = image;
+  state->width = width;
+  state->height = height;
+  state->coefficients = reinterpret_cast<int16_t*>(store + sizeof(JpegDecodeState));
+  state->progressCallback = progress->enabled ? onProgress : nullptr;
+  state->progressContext = progress;
+  decodeJpeg(state);
+}
+
+}  // namespace
+
+int jpegDecoderEntry(const uint8_t* data, size_t size) {
+  ControlBytes control{data, size};
+  uint32_t width = 1 + (control.u16() & 0x3FF);
+  uint32_t height = 1 + (control.u16() & 0x3FF);
+  const uint8_t progressByte = control.byte();
+  if (uint64_t(width) * height > kFuzzMaxDecodePixels) height = uint32_t(kFuzzMaxDecodePixels / width);
+  const uint8_t* stream = control.data;
+  const uint32_t length = uint32_t(control.size);
+
+  const uint64_t storeBytes = jpegDecodeStoreBytes(width, height);
+  FUZZ_REQUIRE(storeBytes == sizeof(JpegDecodeState) + jpegCoefficientBytes(width, height));
+  const uint64_t imageBytes = uint64_t(width) * height * 4;
+  std::unique_ptr<uint8_t[]> store(new (std::nothrow) uint8_t[size_t(storeBytes)]);
+  std::unique_ptr<uint8_t[]> first(new (std::nothrow) uint8_t[size_t(imageBytes)]);
+  std::unique_ptr<uint8_t[]> second(new (std::nothrow) uint8_t[size_t(imageBytes)]);
+  if (!store || !first || !second) return 0;
+
+  Progress progress{uint32_t(progressByte >> 1), (progressByte & 1) != 0};
+  decodeOnce(stream, length, width, height, 0x00, store.get(), storeBytes, first.get(), &progress);
+  if (progress.enabled && !progress.stopped) {
+    // One report per MCU row, the first at 0 %.
+    FUZZ_REQUIRE(progress.reports >= 1 && progress.last >= 0);
+  }
+  // Rows after a stop keep the caller's bytes; large images are decoded once.
+  if (progress.stopped || uint64_t(width) * height > kFuzzTwiceDecodePixels) return 0;
+
+  Progress again{progress.stopAt, progress.enabled};
+  decodeOnce(stream, length, width, height, 0xFF, store.get(), storeBytes, second.get(), &again);
+  FUZZ_REQUIRE(!again.stopped && again.reports == progress.reports);
+  FUZZ_REQUIRE(std::memcmp(first.get(), second.get(), size_t(imageBytes)) == 0);
+  return 0;
+}
+
+}  // namespace vellum::fuzz
