@@ -233,8 +233,14 @@ BlpStatus buildBlpImage(SaveImage* image, const SaveOptions& options, uint64_t* 
     storeU32(output->data + headerSize, shared);
   }
 
-  // 6. File length.
-  const uint64_t length = uint64_t(header.mipOffsets[last]) + header.mipSizes[last];
+  // 6. File length. Readers refuse files of 160 bytes or fewer; the one kind of file that
+  // short, a single DXT1 level of at most 4 x 4 pixels (148 + 8 bytes), is followed by zero
+  // bytes up to the shortest length they accept. No table entry describes those bytes.
+  uint64_t length = uint64_t(header.mipOffsets[last]) + header.mipSizes[last];
+  if (length < kBlpMinFileSize) {
+    std::memset(output->data + length, 0, size_t(kBlpMinFileSize - length));
+    length = kBlpMinFileSize;
+  }
 
   // 7. Table completion: the remaining levels down to 1 x 1 repeat the last stored level.
   uint32_t entry = last;
