@@ -46,8 +46,53 @@ run_tree() {
   summary+=("$name: $((total - bad)) passed, $bad failed")
 }
 
+# Short libFuzzer runs: builds the fuzz tree (clang, AddressSanitizer, UBSan) and runs every
+# target for a bounded time on its seeds and regression inputs (fuzz/run.sh). Each target
+# counts as one test; a crash, a time-out or a failed check fails it.
+fuzz_seconds=${VELLUM_FUZZ_SECONDS:-20}
+run_fuzz() {
+  local dir=build/fuzz
+  echo "=== fuzz: configure and build"
+  mkdir -p "$dir"
+  if ! cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+      -DCMAKE_CXX_COMPILER=clang++ -DVELLUM_BUILD_FUZZ=ON -DVELLUM_BUILD_TESTS=OFF -DVELLUM_BUILD_BENCH=OFF \
+      >"$dir.configure.log" 2>&1; then
+    cat "$dir.configure.log"; failed=$((failed + 1)); summary+=("fuzz: configure failed"); return
+  fi
+  local targets=(blp_reader jpeg_decoder photoshop_read imagine_load name_scan blp_writer)
+  if ! cmake --build "$dir" -j "$jobs" --target "${targets[@]/#/fuzz_}" >"$dir.build.log" 2>&1; then
+    tail -50 "$dir.build.log"; failed=$((failed + 1)); summary+=("fuzz: build failed"); return
+  fi
+  if grep -q 'warning:' "$dir.build.log"; then
+    grep 'warning:' "$dir.build.log" | sort -u | head -20
+    failed=$((failed + 1)); summary+=("fuzz: compiler warnings")
+  fi
+  echo "=== fuzz: ${fuzz_seconds} s per target"
+  local ok=0 bad=0 target
+  for target in "${targets[@]}"; do
+    if bash fuzz/run.sh -b "$dir" -t "$fuzz_seconds" -w "$dir/short" "$target"; then
+      ok=$((ok + 1))
+    else
+      bad=$((bad + 1))
+    fi
+  done
+  passed=$((passed + ok))
+  failed=$((failed + bad))
+  summary+=("fuzz: $ok passed, $bad failed")
+}
+
 mkdir -p build
 run_tree native -DCMAKE_BUILD_TYPE=Release
+
+# The whole native test suite again under AddressSanitizer and UndefinedBehaviorSanitizer
+# (clang, every finding fatal). The core allocates with nothrow new and expects null for
+# sizes it cannot have, so the allocator returns null rather than reporting them.
+ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1:abort_on_error=1 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_tree asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DVELLUM_SANITIZE=ON -DVELLUM_BUILD_BENCH=OFF
+
+run_fuzz
 
 # The Windows trees (mingw-w64), tested under Wine. Their byte-identity tests compare with
 # files written by the native tree's reference tools, found through this one.
