@@ -312,6 +312,7 @@ struct SaveCase {
   uint32_t width = 37, height = 29;
   int format = 0, quality = 100, progressive = 0, quantizer = 0, mipmaps = 16;
   bool byExtension = false;  // gimp-file-save, which passes no options: the defaults apply
+  bool precision16 = false;  // the image converted to 16-bit samples in GIMP before the export
 };
 
 inline const char* kFormatNames[] = {"Blp1Jpeg", "Blp1Paletted", "Blp2Jpeg", "Blp2Paletted8",
@@ -356,6 +357,15 @@ inline std::vector<SaveCase> saveCases() {
   add("RgbBlp2DxtMipmaps1", PngKind::Rgb, 4, 100, 0, 0, 1);
   // More rows than one band of the plug-in, sides that are not multiples of the blocks.
   add("RgbaBlp2DxtLarger", PngKind::Rgba, 4, 100, 0, 0, 16, 301, 203);
+  // 16-bit samples (each 8-bit value times 257) come back to the same 8-bit values.
+  for (PngKind kind : {PngKind::Rgba, PngKind::GreyAlpha}) {
+    SaveCase c;
+    c.name = std::string(pngKindName(kind)) + "Precision16Blp2Paletted8";
+    c.png = kind;
+    c.format = 3;
+    c.precision16 = true;
+    cases.push_back(c);
+  }
   SaveCase defaults;
   defaults.name = "RgbaDefaultsByExtension";
   defaults.byExtension = true;

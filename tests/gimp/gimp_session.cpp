@@ -70,19 +70,24 @@ bool prepareSave(const std::string& dir, std::vector<std::string>* commands) {
   std::vector<std::string> calls;
   for (const SaveCase& c : saveCases()) {
     const std::string png = pngFor(dir, c.png, c.width, c.height);
-    if (images.count(png) == 0) {
+    // A source converted to 16 bits is an image of its own.
+    const std::string key = png + (c.precision16 ? " 16" : "");
+    if (images.count(key) == 0) {
       if (!writeSourcePng(png, c.png, c.width, c.height)) return false;
-      images[png] = "image-" + std::to_string(images.size());
-      calls.push_back("(define " + images[png] + " (open-png " + schemeString(png) + "))");
+      images[key] = "image-" + std::to_string(images.size());
+      calls.push_back("(define " + images[key] + " (open-png " + schemeString(png) + "))");
+      if (c.precision16) calls.push_back("(gimp-image-convert-precision " + images[key] + " PRECISION-U16-GAMMA)");
     }
+    const std::string& image = images[key];
     const std::string out = schemeString(dir + "/" + c.name + ".blp");
     const std::string call = c.byExtension
-                                 ? "(save-by-extension " + images[png] + " " + out + ")"
-                                 : "(save-case " + images[png] + " " + out + " " + std::to_string(c.format) + " " +
+                                 ? "(save-by-extension " + image + " " + out + ")"
+                                 : "(save-case " + image + " " + out + " " + std::to_string(c.format) + " " +
                                        std::to_string(c.quality) + " " + std::to_string(c.progressive) + " " +
                                        std::to_string(c.quantizer) + " " + std::to_string(c.mipmaps) + ")";
     calls.push_back("(run-case " + out + " (lambda () " + call + "))");
   }
+  for (const auto& image : images) calls.push_back("(gimp-image-delete " + image.second + ")");
   commands->push_back(joined(calls));
   return true;
 }
@@ -114,6 +119,7 @@ bool prepareErrors(const std::string& dir, std::vector<std::string>* commands) {
   // An export after all of them.
   calls.push_back("(run-case " + schemeString(dir + "/after-all") + " (lambda () (save-case source " +
                   schemeString(dir + "/after-all.blp") + " 4 100 0 0 16)))");
+  calls.push_back("(gimp-image-delete source)");
   commands->push_back(joined(calls));
   const std::string bad = dir + "/NotBlp.blp";
   commands->push_back("(file-blp-load RUN-NONINTERACTIVE " + schemeString(bad) + " " + schemeString(bad) + ")");
