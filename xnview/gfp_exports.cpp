@@ -1,5 +1,7 @@
-// Vellum64: the XnView format plug-in. The exports are thin: files and dialogs here,
-// everything else in the portable xn_load / xn_save code.
+// The XnView format plug-in's eleven exports, built as Vellum64.usr (x86_64, XnView MP)
+// and Vellum32.usr (i686, XnView Classic). The exports are thin: files and dialogs here,
+// everything else in the portable xn_load / xn_save code. WINAPI is stdcall on i686 (the
+// convention XnView calls with) and the one x86_64 convention on x86_64.
 #include <windows.h>
 
 #include <cstdint>

@@ -1,5 +1,5 @@
-// XnView host emulator: loads the real Vellum64.usr with LoadLibrary and calls its
-// exports the way XnView does (GetPluginInfo; Init, GetInfo, GetColormap, GetLine...,
+// XnView host emulator: loads the real Vellum64.usr (x86_64 build of the emulator) or
+// Vellum32.usr (i686 build) with LoadLibrary and calls its exports the way XnView does (GetPluginInfo; Init, GetInfo, GetColormap, GetLine...,
 // Exit to read; IsSupported, Init, PutColormap, PutLine..., Exit to save), while a
 // thread of its own answers the dialogs. One test per process:
 //
@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "abi_call.h"
 #include "core/save_options.h"
 #include "dialog/save_options_dialog.h"
 #include "host_check.h"
@@ -246,21 +247,32 @@ HOST_TEST(info.version_other_than_2_writes_nothing) {
   }
 }
 
-HOST_TEST(info.module_is_x86_64_with_undecorated_exports) {
+// The module is built for the emulator's own architecture (XnView MP loads x86_64
+// plug-ins, XnView Classic i686 ones) and exports the eleven names, undecorated, and
+// nothing else.
+HOST_TEST(info.module_machine_and_undecorated_exports) {
   Plugin p = loadPlugin(args);
   REQUIRE(p.complete);
   const auto* base = reinterpret_cast<const uint8_t*>(p.module);
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
   const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  CHECK_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
+  CHECK_EQ(nt->FileHeader.Machine, host::kAbi32 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64);
+  CHECK((nt->FileHeader.Characteristics & IMAGE_FILE_DLL) != 0);
   const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  REQUIRE(dir.VirtualAddress != 0);
   const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
-  CHECK_EQ(exports->NumberOfNames, 11ul);  // the eleven gfp functions and nothing else
+  const char* const expected[] = {"gfpGetPluginInfo",          "gfpLoadPictureExit",        "gfpLoadPictureGetColormap",
+                                  "gfpLoadPictureGetInfo",     "gfpLoadPictureGetLine",     "gfpLoadPictureInit",
+                                  "gfpSavePictureExit",        "gfpSavePictureInit",        "gfpSavePictureIsSupported",
+                                  "gfpSavePicturePutColormap", "gfpSavePicturePutLine"};
+  REQUIRE(exports->NumberOfNames == 11);  // the eleven gfp functions and nothing else
   const auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
-  for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
-    const std::string name = reinterpret_cast<const char*>(base + names[i]);
-    CHECK(name.compare(0, 3, "gfp") == 0 && name.find('@') == std::string::npos);
-  }
+  for (DWORD i = 0; i < exports->NumberOfNames; ++i)  // the name table is sorted
+    CHECK_EQ(std::string(reinterpret_cast<const char*>(base + names[i])), std::string(expected[i]));
+  // No stdcall-decorated spelling is exported as well.
+  CHECK(GetProcAddress(p.module, "_gfpGetPluginInfo@24") == nullptr);
+  CHECK(GetProcAddress(p.module, "gfpGetPluginInfo@24") == nullptr);
+  CHECK(GetProcAddress(p.module, "_gfpSavePictureInit@32") == nullptr);
 }
 
 HOST_TEST(load.size_limit_160_refused_161_accepted) {
@@ -553,6 +565,140 @@ HOST_TEST(save.failed_write_removes_the_file) {
   REQUIRE(saveThroughPlugin(p, target, image, 0x10000464, &dialogs));
   CHECK_EQ(dialogs, 1);
   CHECK(!fileExists(host::widen(target)));
+}
+
+// ---------------------------------------------------------------------------------------
+// The calling convention, as a host built by another compiler calls: on i686 every export
+// removes its own arguments (stdcall) and keeps ebx, esi, edi and ebp, whatever the
+// stack's alignment; on x86_64 every export keeps rbx, rbp, rsi, rdi, r12 to r15 and xmm6
+// to xmm15 and reads 32-bit arguments whatever their upper halves hold.
+
+// A 32-bit result travels in eax: on x86_64 the upper half of rax means nothing.
+struct AbiCalls {
+  unsigned misalign = 0;
+  int calls = 0;
+
+  uint64_t call(const char* what, const void* routine, std::initializer_list<uint64_t> arguments) {
+    ++calls;
+    const host::AbiResult r = host::abiCall(routine, arguments, misalign);
+    for (const std::string& fault : host::abiFaults(r, 0))
+      host::fail(__FILE__, __LINE__, std::string(what) + " (stack offset " + std::to_string(misalign) + "): " + fault);
+    return r.value;
+  }
+};
+
+template <typename F>
+const void* routine(F f) {
+  return reinterpret_cast<const void*>(f);
+}
+
+HOST_TEST(abi.exports_keep_the_calling_convention) {
+  const std::string harness = host::abiSelfCheck();
+  if (!harness.empty()) std::printf("call harness: %s\n", harness.c_str());
+  REQUIRE(harness.empty());
+  LOAD_PLUGIN(p);
+  const std::wstring work = workFolder(args);
+  const std::wstring jpegPath = work + L"\\abi.blp";
+  REQUIRE(writeAll(jpegPath, readCaseBytes("blp1_jpeg_alpha")));
+  const std::string jpegName = narrow(jpegPath);
+  using host::arg;
+  using host::dirty;
+  for (unsigned misalign : {0u, 4u, 8u, 12u}) {
+    if (!host::kAbi32 && misalign != 0) break;  // x86_64 callers keep the stack aligned
+    AbiCalls c{misalign};
+    // Each export with arguments it refuses or answers at once.
+    char label[64] = {}, extension[16] = {};
+    INT support = 0;
+    CHECK_EQ(uint32_t(c.call("gfpGetPluginInfo", routine(p.getPluginInfo),
+                             {dirty(2), arg(label), dirty(64), arg(extension), dirty(16), arg(&support)})),
+             uint32_t(TRUE));
+    CHECK_EQ(std::string(label), std::string("BLP Blizzard Picture format"));
+    CHECK_EQ(support, 3);
+    CHECK_EQ(uint32_t(c.call("gfpGetPluginInfo", routine(p.getPluginInfo),
+                             {dirty(3), arg(label), dirty(64), arg(extension), dirty(16), arg(&support)})),
+             uint32_t(FALSE));
+    CHECK_EQ(c.call("gfpLoadPictureInit", routine(p.loadInit), {arg(nullptr)}), uint64_t(0));
+    INT scratch[8] = {};
+    CHECK_EQ(uint32_t(c.call("gfpLoadPictureGetInfo", routine(p.loadGetInfo),
+                             {arg(nullptr), arg(&scratch[0]), arg(&scratch[1]), arg(&scratch[2]), arg(&scratch[3]),
+                              arg(&scratch[4]), arg(&scratch[5]), arg(&scratch[6]), arg(label), dirty(64)})),
+             uint32_t(FALSE));
+    CHECK_EQ(uint32_t(c.call("gfpLoadPictureGetLine", routine(p.loadGetLine), {arg(nullptr), dirty(0), arg(label)})),
+             uint32_t(FALSE));
+    CHECK_EQ(uint32_t(c.call("gfpLoadPictureGetColormap", routine(p.loadGetColormap), {arg(nullptr), arg(label)})),
+             uint32_t(FALSE));
+    c.call("gfpLoadPictureExit", routine(p.loadExit), {arg(nullptr)});
+    CHECK_EQ(uint32_t(c.call("gfpSavePictureIsSupported", routine(p.saveIsSupported),
+                             {dirty(10), dirty(10), dirty(3), dirty(1)})),
+             uint32_t(TRUE));
+    CHECK_EQ(uint32_t(c.call("gfpSavePictureIsSupported", routine(p.saveIsSupported),
+                             {dirty(10), dirty(10), dirty(3), dirty(0)})),
+             uint32_t(FALSE));
+    INT type = -1;
+    CHECK_EQ(c.call("gfpSavePictureInit", routine(p.saveInit),
+                    {arg("never.blp"), dirty(0), dirty(10), dirty(24), dirty(72), arg(&type), arg(label), dirty(64)}),
+             uint64_t(0));
+    CHECK_EQ(uint32_t(c.call("gfpSavePicturePutColormap", routine(p.savePutColormap), {arg(nullptr), arg(label)})),
+             uint32_t(FALSE));
+    CHECK_EQ(uint32_t(c.call("gfpSavePicturePutLine", routine(p.savePutLine), {arg(nullptr), dirty(0), arg(label)})),
+             uint32_t(FALSE));
+    c.call("gfpSavePictureExit", routine(p.saveExit), {arg(nullptr)});
+
+    // A whole read of a JPEG file (decoded with the SSE2 paths) through the same calls:
+    // the rows equal those of ordinary calls.
+    void* direct = p.loadInit(jpegName.c_str());
+    REQUIRE(direct != nullptr);
+    const Info want = getInfo(p, direct);
+    REQUIRE(want.result == TRUE && want.bytesPerLine > 0);
+    void* context = reinterpret_cast<void*>(uintptr_t(c.call("gfpLoadPictureInit", routine(p.loadInit), {arg(jpegName.c_str())})));
+    REQUIRE(context != nullptr);
+    Info got;
+    got.result = BOOL(uint32_t(c.call("gfpLoadPictureGetInfo", routine(p.loadGetInfo),
+                             {arg(context), arg(&got.type), arg(&got.width), arg(&got.height), arg(&got.dpi),
+                              arg(&got.bits), arg(&got.bytesPerLine), arg(&got.colormap), arg(got.label), dirty(64)})));
+    CHECK_EQ(got.result, TRUE);
+    CHECK_EQ(got.width, want.width);
+    CHECK_EQ(got.height, want.height);
+    CHECK_EQ(got.bits, want.bits);
+    std::vector<unsigned char> row(size_t(want.bytesPerLine)), wantRow(size_t(want.bytesPerLine));
+    int differing = 0;
+    for (INT y = 0; y < want.height; ++y) {
+      CHECK_EQ(uint32_t(c.call("gfpLoadPictureGetLine", routine(p.loadGetLine), {arg(context), dirty(y), arg(row.data())})),
+               uint32_t(TRUE));
+      p.loadGetLine(direct, y, wantRow.data());
+      differing += row != wantRow;
+    }
+    CHECK_EQ(differing, 0);
+    c.call("gfpLoadPictureExit", routine(p.loadExit), {arg(context)});
+    p.loadExit(direct);
+
+    // A whole save (DXT5 with mipmaps, the dialog answered) through the same calls: the
+    // file equals the one ordinary calls write.
+    const HostImage image{32, false, 40, 24, 5};
+    const uint32_t word = 0x10000464;  // "BLP2 DirX Compress"
+    const std::string viaAbi = narrow(work + L"\\abi_save.blp"), viaCalls = narrow(work + L"\\plain_save.blp");
+    REQUIRE(saveThroughPlugin(p, viaCalls, image, word));
+    {
+      host::WindowDriver driver([word](HWND d) { host::enterOptions(d, word); }, nullptr);
+      void* save = reinterpret_cast<void*>(uintptr_t(
+          c.call("gfpSavePictureInit", routine(p.saveInit),
+                 {arg(viaAbi.c_str()), dirty(INT(image.width)), dirty(INT(image.height)), dirty(image.bits), dirty(72),
+                  arg(&type), arg(label), dirty(64)})));
+      REQUIRE(save != nullptr);
+      std::vector<unsigned char> line(hostRowBytes(image));
+      for (uint32_t y = 0; y < image.height; ++y) {
+        hostRow(image, y, line.data());
+        CHECK_EQ(uint32_t(c.call("gfpSavePicturePutLine", routine(p.savePutLine), {arg(save), dirty(INT(y)), arg(line.data())})),
+                 uint32_t(TRUE));
+      }
+      c.call("gfpSavePictureExit", routine(p.saveExit), {arg(save)});
+      CHECK_EQ(driver.saveOptionsSeen(), 1);
+    }
+    const std::vector<uint8_t> saved = readAll(host::widen(viaAbi));
+    CHECK(saved.size() > 160);
+    CHECK(saved == readAll(host::widen(viaCalls)));
+    CHECK(c.calls > 20);
+  }
 }
 
 // ---------------------------------------------------------------------------------------
