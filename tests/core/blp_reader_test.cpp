@@ -15,15 +15,16 @@ using testing::blpHeader;
 using testing::Bytes;
 using testing::palettedFile;
 
-// Opens and describes a file held in `bytes` (which must outlive the reader).
+// Opens and describes a copy of `bytes`, kept as long as the reader reads from it.
 struct Opened {
+  Bytes file;
   BlpReader reader;
   BlpInfo info;
   BlpStatus openStatus = BlpStatus::Ok;
   BlpStatus describeStatus = BlpStatus::Ok;
 
-  explicit Opened(const Bytes& bytes) {
-    openStatus = blpReaderOpen(&reader, memorySource(bytes.data(), bytes.size()));
+  explicit Opened(const Bytes& bytes) : file(bytes) {
+    openStatus = blpReaderOpen(&reader, memorySource(file.data(), file.size()));
     if (openStatus == BlpStatus::Ok) describeStatus = blpReaderDescribe(&reader, &info);
   }
   ~Opened() { blpReaderClose(&reader); }
