@@ -88,6 +88,7 @@ run_tree native -DCMAKE_BUILD_TYPE=Release
 # (clang, every finding fatal). The core allocates with nothrow new and expects null for
 # sizes it cannot have, so the allocator returns null rather than reporting them.
 ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1:abort_on_error=1 \
+LSAN_OPTIONS=suppressions=$root/tests/regression/lsan.supp \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_tree asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DVELLUM_SANITIZE=ON -DVELLUM_BUILD_BENCH=OFF
