@@ -143,8 +143,13 @@ int main(int argc, char** argv) {
                                  : prepareErrors(dir, &commands);
   if (!ready) return 1;
   const int status = runGimpSession(dir, commands);
+  const std::string log = readText(dir + "/gimp.log"), trouble = troubleIn(log);
   std::printf("GIMP session '%s': %zu commands, exit status %d, log %s/gimp.log\n", group.c_str(), commands.size(),
               status, dir.c_str());
-  if (status != 0) std::fputs(readText(dir + "/gimp.log").c_str(), stdout);
-  return status == 0 ? 0 : 1;
+  if (status != 0 || !trouble.empty()) {
+    if (!trouble.empty()) std::printf("a plug-in failed: %s\n", trouble.c_str());
+    std::fputs(log.c_str(), stdout);
+    return 1;
+  }
+  return 0;
 }
