@@ -1,6 +1,7 @@
-// Vellum32: the Photoshop file-format plug-in. The Windows side is thin: the module
-// instance, the exported PluginMain, the host's file handle, the About box, the alpha
-// question and the Save Options dialog. Everything else is in ps_plugin.cpp.
+// The Photoshop file-format plug-in, built as Vellum32.8BI (i686) and Vellum64.8BI
+// (x86_64). The Windows side is thin: the module instance, the exported PluginMain, the
+// host's file handle, the About box, the alpha question and the Save Options dialog.
+// Everything else is in ps_plugin.cpp.
 #include <windows.h>
 
 #include <cstdint>
@@ -47,10 +48,14 @@ bool fileLength(void*, intptr_t file, uint64_t* bytes) {
   return true;
 }
 
-void showAbout(void*) {
-  MessageBoxW(GetActiveWindow(), L"Photoshop file plugin\n for Blizzard image format - BLP.\n Version: 1.5 32-bit. ",
-              L"About plugin", MB_OK);
-}
+// The About text names the build the user installed.
+#if defined(_WIN64)
+constexpr const wchar_t* kAboutText = L"Photoshop file plugin\n for Blizzard image format - BLP.\n Version: 1.5 64-bit. ";
+#else
+constexpr const wchar_t* kAboutText = L"Photoshop file plugin\n for Blizzard image format - BLP.\n Version: 1.5 32-bit. ";
+#endif
+
+void showAbout(void*) { MessageBoxW(GetActiveWindow(), kAboutText, L"About plugin", MB_OK); }
 
 bool askAlphaChannel(void*) {
   return MessageBoxW(GetActiveWindow(), L"Make alpha discrete channel?", L"BLP open option", MB_YESNO) != IDNO;

@@ -1,5 +1,6 @@
-// Photoshop host emulator: loads the real Vellum32.8BI with LoadLibrary and calls its
-// PluginMain the way Photoshop does (filter 17; open 1, 2, 3..., 4; preview open; save 5,
+// Photoshop host emulator: loads the real Vellum32.8BI (i686 build of the emulator) or
+// Vellum64.8BI (x86_64 build) with LoadLibrary and calls its PluginMain the way Photoshop
+// does (filter 17; open 1, 2, 3..., 4; preview open; save 5,
 // 6, 9, 10, 13, 14, 15, 16; About 0), with the FormatRecord, the basic suite and the
 // Handle Suite of host_sim.h over real memory, real files for dataFork, and a thread of
 // its own that answers the message boxes and works the Save Options dialog. One test per
@@ -22,6 +23,7 @@
 #include "photoshop-host/cases.h"
 #include "photoshop-host/host_sim.h"
 #include "photoshop-host/pipl_expected.h"
+#include "win/abi_call.h"
 #include "win/host_check.h"
 #include "win/window_driver.h"
 
@@ -221,17 +223,19 @@ pshost::SaveResult saveImage(const Setup& s, const std::string& path, const psho
 // ---------------------------------------------------------------------------------------
 // The module and its resource.
 
-HOST_TEST(photoshop.module.i686_dll_with_plugin_main_as_only_export) {
+// The module is built for the emulator's own architecture (a 32-bit Photoshop loads i686
+// plug-ins, a 64-bit one x86_64 plug-ins) and exports PluginMain alone, undecorated.
+HOST_TEST(photoshop.module.machine_and_plugin_main_as_only_export) {
   LOAD(s);
   auto* base = reinterpret_cast<const uint8_t*>(s.module);
   auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-  CHECK_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+  auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  CHECK_EQ(nt->FileHeader.Machine, host::kAbi32 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64);
   CHECK((nt->FileHeader.Characteristics & IMAGE_FILE_DLL) != 0);
   const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
   REQUIRE(dir.VirtualAddress != 0);
   auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
-  CHECK_EQ(exports->NumberOfNames, DWORD(1));
+  REQUIRE(exports->NumberOfNames == DWORD(1));
   auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
   CHECK_EQ(std::string(reinterpret_cast<const char*>(base + names[0])), std::string("PluginMain"));
 }
@@ -250,7 +254,8 @@ HOST_TEST(photoshop.pipl.resource_bytes_match_the_table) {
   REQUIRE(g != nullptr);
   auto* bytes = static_cast<const uint8_t*>(LockResource(g));
   REQUIRE(bytes != nullptr);
-  CHECK(Bytes(bytes, bytes + size) == pshost::expectedPipl());
+  // The entry point under the key of this architecture: 'wx86' for i686, '8664' for x86_64.
+  CHECK(Bytes(bytes, bytes + size) == pshost::expectedPipl(pshost::kEntryKeyOfThisBuild));
   // One PiPL, in one language.
   int names = 0, languages = 0;
   EnumResourceNamesA(m, "PIPL", countName, reinterpret_cast<LONG_PTR>(&names));
@@ -276,7 +281,9 @@ HOST_TEST(photoshop.about.first_call_shows_the_box) {
     CHECK_EQ(data, 0);
   }
   CHECK_EQ(user.abouts.load(), 1);
-  CHECK(user.lastText == L"Photoshop file plugin\n for Blizzard image format - BLP.\n Version: 1.5 32-bit. ");
+  // The version line names the build: 32-bit for Vellum32, 64-bit for Vellum64.
+  CHECK(user.lastText == (host::kAbi32 ? L"Photoshop file plugin\n for Blizzard image format - BLP.\n Version: 1.5 32-bit. "
+                                       : L"Photoshop file plugin\n for Blizzard image format - BLP.\n Version: 1.5 64-bit. "));
   CHECK_EQ(pshost::memory().news, 0);
 }
 
@@ -754,6 +761,92 @@ HOST_TEST(photoshop.save_edge.too_large_for_a_handle) {
   CHECK_EQ(got.result, ps::kMemFullErr);
   CHECK_EQ(got.failedSelector, 13);
   CHECK_EQ(got.maxDataBytes, 0x7FFFFFFF);
+  CHECK(hostClean());
+}
+
+// ---------------------------------------------------------------------------------------
+// The calling convention, as a host built by another compiler calls: on i686 PluginMain is
+// cdecl (it leaves its 16 bytes of arguments to the caller) and keeps ebx, esi, edi and
+// ebp whatever the stack's alignment; on x86_64 it keeps rbx, rbp, rsi, rdi, r12 to r15
+// and xmm6 to xmm15 and reads the 16-bit selector whatever the rest of the register holds.
+
+struct AbiRoute {
+  const void* pluginMain = nullptr;
+  unsigned misalign = 0;
+  int calls = 0;
+  std::vector<std::string> faults;
+};
+
+AbiRoute& abiRoute() {
+  static AbiRoute route;
+  return route;
+}
+
+// A PluginEntry for host_sim.h that makes every call through the harness.
+void abiPluginMain(int16_t selector, void* record, intptr_t* data, int16_t* result) {
+  AbiRoute& route = abiRoute();
+  ++route.calls;
+  // i686 widens every argument to 32 bits; x86_64 leaves the register's other bits as they were.
+  const uint64_t slot = host::kAbi32 ? uint64_t(uint32_t(int32_t(selector))) : 0xA5C3E1F05A5A0000ull | uint16_t(selector);
+  const host::AbiResult r =
+      host::abiCall(route.pluginMain, {slot, host::arg(record), host::arg(data), host::arg(result)}, route.misalign);
+  for (const std::string& fault : host::abiFaults(r, host::kAbi32 ? 16 : 0))
+    route.faults.push_back("selector " + std::to_string(selector) + " at stack offset " +
+                           std::to_string(route.misalign) + ": " + fault);
+}
+
+HOST_TEST(photoshop.abi.plugin_main_keeps_the_calling_convention) {
+  const std::string harness = host::abiSelfCheck();
+  if (!harness.empty()) std::printf("call harness: %s\n", harness.c_str());
+  REQUIRE(harness.empty());
+  LOAD(s);
+  User user;
+  Driver driver(user);
+  AbiRoute& route = abiRoute();
+  route.pluginMain = reinterpret_cast<const void*>(s.pluginMain);
+  const pshost::SaveCase* dxt = pshost::findSaveCase("rgb4_format4");
+  const pshost::SaveCase* jpeg = pshost::findSaveCase("rgb4_blp2_jpeg_progressive");
+  REQUIRE(dxt != nullptr && jpeg != nullptr);
+  for (unsigned misalign : {0u, 4u, 8u, 12u}) {
+    if (!host::kAbi32 && misalign != 0) break;  // x86_64 callers keep the stack aligned
+    route.misalign = misalign;
+    // Opening: JPEG with alpha (the SSE2 decoder) and DXT5 give the planes of ordinary calls.
+    for (const char* name : {"blp2_jpeg_alpha", "blp2_dxt5"}) {
+      const std::string path = s.reference + name + ".blp";
+      const pshost::OpenResult plain = openPath(s, path);
+      HANDLE f = openForReading(path);
+      REQUIRE(f != INVALID_HANDLE_VALUE);
+      const pshost::OpenResult viaAbi = pshost::openFile(abiPluginMain, forkOf(f), {});
+      CloseHandle(f);
+      CHECK_EQ(plain.result, 0);
+      CHECK_EQ(viaAbi.result, 0);
+      CHECK(viaAbi.problem.empty());
+      CHECK(!viaAbi.planeBytes.empty() && viaAbi.planeBytes == plain.planeBytes);
+    }
+    // Saving: DXT and progressive JPEG files equal to the native core's.
+    for (const pshost::SaveCase* c : {dxt, jpeg}) {
+      user.options = c->options;
+      const std::string path = s.work + c->name + "_abi.blp";
+      HANDLE f = createForSaving(path);
+      REQUIRE(f != INVALID_HANDLE_VALUE);
+      const pshost::SaveResult got = pshost::saveFile(abiPluginMain, forkOf(f), pshost::saveImage(*c), {});
+      CloseHandle(f);
+      CHECK_EQ(got.result, 0);
+      CHECK(readFile(path) == readFile(s.reference + c->name + ".saved"));
+    }
+    // The quiet selectors and the filter.
+    ps::FormatRecord r;
+    pshost::initRecord(&r, 0, {});
+    intptr_t data = 0;
+    int16_t result = 321;
+    abiPluginMain(ps::kSelectorOptionsContinue, &r, &data, &result);
+    CHECK_EQ(result, 321);
+    HANDLE f = openForReading(s.reference + "blp2_dxt1.blp");
+    CHECK_EQ(pshost::filterFile(abiPluginMain, forkOf(f)), 0);
+    CloseHandle(f);
+  }
+  for (const std::string& fault : route.faults) host::fail(__FILE__, __LINE__, fault);
+  CHECK(route.calls >= (host::kAbi32 ? 4 : 1) * 20);
   CHECK(hostClean());
 }
 
