@@ -115,7 +115,8 @@ void failWith(GError* error, gint* returnCount) {
 }
 
 void runLoad(gint paramCount, const GimpParam* params, gint* returnCount) {
-  if (paramCount < 3) return fail(GIMP_PDB_CALLING_ERROR, "file-blp-load takes 3 parameters", returnCount);
+  if (paramCount < 3 || params[1].data.d_string == nullptr)
+    return fail(GIMP_PDB_CALLING_ERROR, "file-blp-load takes a run mode, a file name and the name entered", returnCount);
   GError* error = nullptr;
   gint32 image = loadBlpImage(params[1].data.d_string, &error);
   if (image == -1) return failWith(error, returnCount);
@@ -125,7 +126,8 @@ void runLoad(gint paramCount, const GimpParam* params, gint* returnCount) {
 }
 
 void runThumbnail(gint paramCount, const GimpParam* params, gint* returnCount) {
-  if (paramCount < 2) return fail(GIMP_PDB_CALLING_ERROR, "file-blp-load-thumb takes 2 parameters", returnCount);
+  if (paramCount < 2 || params[0].data.d_string == nullptr)
+    return fail(GIMP_PDB_CALLING_ERROR, "file-blp-load-thumb takes a file name and a size", returnCount);
   GError* error = nullptr;
   gint width = 0, height = 0;
   gint32 image = loadBlpThumbnail(params[0].data.d_string, params[1].data.d_int32, &width, &height, &error);
@@ -156,7 +158,8 @@ SaveOptions lastChoices() {
 }
 
 void runSave(gint paramCount, const GimpParam* params, gint* returnCount) {
-  if (paramCount < 5) return fail(GIMP_PDB_CALLING_ERROR, "file-blp-save takes 10 parameters", returnCount);
+  if (paramCount < 5 || params[3].data.d_string == nullptr)
+    return fail(GIMP_PDB_CALLING_ERROR, "file-blp-save takes 10 parameters", returnCount);
   const GimpRunMode runMode = GimpRunMode(params[0].data.d_int32);
   gint32 image = params[1].data.d_image;
   gint32 drawable = params[2].data.d_drawable;

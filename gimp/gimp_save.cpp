@@ -107,10 +107,15 @@ gboolean saveBlpImage(const gchar* filename, gint32 drawable, const SaveOptions&
   gimp_progress_update(0.9);
   // Written beside the old file and renamed over it once complete and flushed: a failed
   // export leaves the old file as it was.
-  if (!g_file_set_contents_full(filename, reinterpret_cast<const gchar*>(file.bytes.get()), gssize(file.length),
+  const gchar* bytes = reinterpret_cast<const gchar*>(file.bytes.get());
+#if GLIB_CHECK_VERSION(2, 66, 0)
+  if (!g_file_set_contents_full(filename, bytes, gssize(file.length),
                                 GFileSetContentsFlags(G_FILE_SET_CONTENTS_CONSISTENT | G_FILE_SET_CONTENTS_DURABLE),
                                 0666, error))
     return FALSE;
+#else
+  if (!g_file_set_contents(filename, bytes, gssize(file.length), error)) return FALSE;
+#endif
   gimp_progress_update(1.0);
   return TRUE;
 }
