@@ -3,7 +3,6 @@
 // are asked for (the DXT block-row cache, the alpha plane's bit position), rows outside
 // the image are refused, and the description must be one the host can use.
 #include <cstring>
-#include <vector>
 
 #include "core/blp_reader.h"
 #include "fuzz/fuzz_entries.h"
@@ -20,49 +19,6 @@ bool knownLabel(const char* label) {
   for (const char* known : kLabels)
     if (std::strcmp(label, known) == 0) return true;
   return false;
-}
-
-// Reads row y into an exact-size buffer, so that a write past bytesPerLine is reported.
-std::vector<uint8_t> readLine(XnLoadContext* context, uint32_t y, size_t rowBytes) {
-  std::vector<uint8_t> row(rowBytes, 0xEE);
-  FUZZ_REQUIRE(xnLoadGetLine(context, int32_t(y), row.data()) == 1);
-  return row;
-}
-
-// Every row, first to last, then last to first and in a strided order; each read must give
-// the bytes of the first pass.
-void readEveryRow(XnLoadContext* context, uint32_t height, size_t rowBytes, uint64_t seed) {
-  std::vector<std::vector<uint8_t>> rows(height);
-  for (uint32_t y = 0; y < height; ++y) rows[y] = readLine(context, y, rowBytes);
-  for (uint32_t y = height; y-- > 0;) FUZZ_REQUIRE(readLine(context, y, rowBytes) == rows[y]);
-  // A stride coprime to the height visits every row once, jumping between block rows.
-  uint32_t stride = 1 + uint32_t(seed % height);
-  auto gcd = [](uint32_t a, uint32_t b) {
-    while (b != 0) {
-      uint32_t t = a % b;
-      a = b;
-      b = t;
-    }
-    return a;
-  };
-  while (gcd(stride, height) != 1) ++stride;
-  for (uint64_t i = 0, y = seed % height; i < height; ++i, y = (y + stride) % height)
-    FUZZ_REQUIRE(readLine(context, uint32_t(y), rowBytes) == rows[y]);
-}
-
-// Images too large to read whole: a sample of rows, each read again after a read of another
-// row, which must not change it.
-void readSampledRows(XnLoadContext* context, uint32_t height, size_t rowBytes, uint64_t seed) {
-  SampleSequence sample{seed};
-  const uint32_t fixed[] = {0, height - 1, height / 2, 1 % height, (height - 2) % height, 4 % height, 3 % height};
-  const uint32_t budget = uint32_t(kFuzzRowBudgetBytes / rowBytes / 3);
-  for (uint32_t i = 0; i < budget && i < 40; ++i) {
-    const uint32_t y = i < 7 ? fixed[i] : sample.below(height);
-    const uint32_t other = sample.below(height);
-    std::vector<uint8_t> first = readLine(context, y, rowBytes);
-    readLine(context, other, rowBytes);
-    FUZZ_REQUIRE(readLine(context, y, rowBytes) == first);
-  }
 }
 
 }  // namespace
@@ -113,12 +69,8 @@ int blpReaderEntry(const uint8_t* data, size_t size) {
   uint8_t unused[4];
   FUZZ_REQUIRE(xnLoadGetLine(&context, -1, unused) == 0);
   FUZZ_REQUIRE(xnLoadGetLine(&context, int32_t(h.height), unused) == 0);
-  const uint64_t seed = hashBytes(data, size);
-  if (uint64_t(rowBytes) * h.height <= kFuzzRowBudgetBytes) {
-    readEveryRow(&context, h.height, rowBytes, seed);
-  } else {
-    readSampledRows(&context, h.height, rowBytes, seed);
-  }
+  checkRowsAgree(h.height, rowBytes, hashBytes(data, size),
+                 [&](uint32_t y, uint8_t* row) { FUZZ_REQUIRE(xnLoadGetLine(&context, int32_t(y), row) == 1); });
   xnLoadClose(&context);
   return 0;
 }

@@ -9,6 +9,7 @@
 //   imagine_load    two host bytes (load flags, progress answers, rows), the BLP file
 //   name_scan       a mode byte (terminated or not), the file name's bytes
 //   blp_writer      size, options word, source depth, palette count, output room, pixels
+//   level_load      a choice byte (mipmap level, GIMP thumbnail side), the BLP file
 #pragma once
 
 #include <cstddef>
@@ -22,6 +23,7 @@ int photoshopReadEntry(const uint8_t* data, size_t size);
 int imagineLoadEntry(const uint8_t* data, size_t size);
 int nameScanEntry(const uint8_t* data, size_t size);
 int blpWriterEntry(const uint8_t* data, size_t size);
+int levelLoadEntry(const uint8_t* data, size_t size);
 
 struct FuzzEntry {
   const char* name;  // the target's name: fuzz_<name>, corpus and regression folders
@@ -32,6 +34,7 @@ constexpr FuzzEntry kFuzzEntries[] = {
     {"blp_reader", blpReaderEntry},         {"jpeg_decoder", jpegDecoderEntry},
     {"photoshop_read", photoshopReadEntry}, {"imagine_load", imagineLoadEntry},
     {"name_scan", nameScanEntry},           {"blp_writer", blpWriterEntry},
+    {"level_load", levelLoadEntry},
 };
 
 }  // namespace vellum::fuzz

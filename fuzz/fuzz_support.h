@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace vellum::fuzz {
 
@@ -60,6 +61,13 @@ struct SampleSequence {
 
 // A hash of bytes, to seed a SampleSequence from an input (FNV-1a).
 uint64_t hashBytes(const uint8_t* data, size_t size);
+
+// Reads rows through `readRow` (y, destination of exactly rowBytes bytes) and checks that a
+// row's bytes do not depend on the order in which rows are asked for: every row first to
+// last, then last to first and in a strided order when the image fits kFuzzRowBudgetBytes;
+// otherwise a sample of rows, each read again after another row.
+void checkRowsAgree(uint32_t height, size_t rowBytes, uint64_t seed,
+                    const std::function<void(uint32_t y, uint8_t* destination)>& readRow);
 
 // Folds bytes into a sink the optimiser cannot drop, so that every byte of a buffer the
 // code under test hands out is read (and an out-of-bounds one reported by the sanitizer).

@@ -120,6 +120,9 @@ std::vector<std::pair<std::string, Bytes>> blpFiles() {
   files.push_back({"blp1-jpeg-1x1", save(1, 1, 3, BlpContentType::Blp1Jpeg)});
   files.push_back({"blp2-dxt-rgba-one-level", save(8, 8, 4, BlpContentType::Blp2Dxt, 1)});
   files.push_back({"blp2-paletted8-tall", save(3, 40, 4, BlpContentType::Blp2Paletted8, 2)});
+  // Wide files whose smaller levels GIMP picks for thumbnails (a side of 128 or more).
+  files.push_back({"blp2-dxt-wide", save(256, 8, 3, BlpContentType::Blp2Dxt)});
+  files.push_back({"blp1-jpeg-wide", save(256, 4, 3, BlpContentType::Blp1Jpeg, 4, false, 40)});
 
   // Layouts the writer never makes.
   {  // DXT3: a DXT5 file relabelled (the alpha halves become 4-bit alpha)
@@ -217,6 +220,8 @@ int main(int argc, char** argv) {
     writeSeed("photoshop_read", name, withPrefix({uint8_t(i % 8)}, file));
     // Imagine: progress on every other seed, no cancel, every row given.
     writeSeed("imagine_load", name, withPrefix({uint8_t(0xF8 | (i % 2) | (i % 3 == 0 ? 4 : 0)), 0xFE}, file));
+    // Levels 0 to 3 through the level view; a GIMP load of level 0 or a thumbnail.
+    writeSeed("level_load", name, withPrefix({uint8_t((i % 4) | ((i % 3) << 4))}, file));
     ++i;
   }
 

@@ -1,0 +1,103 @@
+// Levels other than 0, as `vellum decode --level` and the GIMP plug-in's thumbnails read
+// them: a level source shows mipmap level k as level 0 of the same file (its sides and
+// table entry rewritten in the header, every other byte forwarded), and the reader takes
+// it from there. Then the GIMP plug-in's load logic on the same file: the level it picks
+// for a thumbnail (or level 0), the layer kind, and rows in the layer's own layout, whose
+// alpha and colours must be those the reader delivers.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "cli/level_source.h"
+#include "core/blp_reader.h"
+#include "fuzz/fuzz_entries.h"
+#include "fuzz/fuzz_support.h"
+#include "gimp/blp_load.h"
+
+namespace vellum::fuzz {
+
+namespace {
+
+// JPEG levels are decoded whole at describe time; those beyond the fuzz bound are left out
+// (the reader's pixel limit does the same for the command line; GIMP has none).
+bool affordable(const BlpHeader& header, uint32_t level) {
+  return header.storage != 0 ||
+         uint64_t(blpLevelSide(header.width, level)) * blpLevelSide(header.height, level) <= kFuzzMaxDecodePixels;
+}
+
+void readLevelThroughSource(const uint8_t* file, size_t size, const uint8_t raw[kBlpHeaderReadSize],
+                            const BlpHeader& header, uint32_t level) {
+  if (blpLevelState(header, level) != BlpLevelState::Stored) return;
+  BlpSource base = memorySource(file, size);
+  BlpSource view = levelSource(base, raw, header, level);
+  FUZZ_REQUIRE(view.read != nullptr && view.length == size);
+  BlpReader reader;
+  if (blpReaderOpen(&reader, view) == BlpStatus::Ok) {
+    FUZZ_REQUIRE(reader.header.width == blpLevelSide(header.width, level));
+    FUZZ_REQUIRE(reader.header.height == blpLevelSide(header.height, level));
+    FUZZ_REQUIRE(reader.header.mipOffsets[0] == header.mipOffsets[level]);
+    FUZZ_REQUIRE(reader.header.mipSizes[0] == header.mipSizes[level]);
+    reader.maxPixels = kFuzzMaxDecodePixels;
+    BlpInfo info;
+    if (blpReaderDescribe(&reader, &info) == BlpStatus::Ok) {
+      checkRowsAgree(info.height, size_t(info.bytesPerRow), hashBytes(file, size) + level,
+                     [&](uint32_t y, uint8_t* row) { blpReaderReadRow(&reader, y, row); });
+    }
+  }
+  blpReaderClose(&reader);
+  releaseSource(&base);
+}
+
+void loadForGimp(const uint8_t* file, size_t size, const BlpHeader& header, uint32_t thumbnailSide) {
+  // blpLoadOpen describes the thumbnail level and falls back to level 0.
+  const uint32_t level = thumbnailSide != 0 ? gimp::thumbnailLevel(header, thumbnailSide) : 0;
+  if (!affordable(header, level) || !affordable(header, 0)) return;
+  gimp::BlpLoad load;
+  if (gimp::blpLoadOpen(&load, memorySource(file, size), thumbnailSide) != BlpStatus::Ok) return;
+  FUZZ_REQUIRE(load.level == level || load.level == 0);
+  const BlpInfo& info = load.info;
+  FUZZ_REQUIRE(info.width == blpLevelSide(header.width, load.level));
+  FUZZ_REQUIRE(info.height == blpLevelSide(header.height, load.level));
+  const uint32_t bytes = gimp::layerBytesPerPixel(load.kind);
+  FUZZ_REQUIRE(bytes * 8 == (load.kind == gimp::LayerKind::IndexedAlpha ? 16 : info.bitsPerPixel));
+  const size_t rowBytes = size_t(uint64_t(info.width) * bytes);
+  checkRowsAgree(info.height, rowBytes, hashBytes(file, size) ^ thumbnailSide,
+                 [&](uint32_t y, uint8_t* row) { gimp::blpLoadRows(&load, y, 1, row); });
+  if (load.kind == gimp::LayerKind::IndexedAlpha && uint64_t(info.width) * info.height <= 4096) {
+    // Index and alpha of every pixel: the reader's colour of that index, the reader's alpha.
+    std::vector<uint8_t> layerRow(rowBytes), readerRow(size_t(info.bytesPerRow));
+    for (uint32_t y = 0; y < info.height; ++y) {
+      gimp::blpLoadRows(&load, y, 1, layerRow.data());
+      blpReaderReadRow(&load.reader, y, readerRow.data());
+      for (uint32_t x = 0; x < info.width; ++x) {
+        FUZZ_REQUIRE(std::memcmp(load.palette[layerRow[2 * x]], &readerRow[4 * x], 3) == 0);
+        FUZZ_REQUIRE(layerRow[2 * x + 1] == readerRow[4 * x + 3]);
+      }
+    }
+  }
+  gimp::blpLoadClose(&load);
+}
+
+}  // namespace
+
+int levelLoadEntry(const uint8_t* data, size_t size) {
+  ControlBytes control{data, size};
+  const uint8_t choice = control.byte();
+  const uint8_t* file = control.data;
+  const size_t fileSize = control.size;
+
+  uint8_t raw[kBlpHeaderReadSize] = {};
+  std::memcpy(raw, file, std::min<size_t>(fileSize, kBlpHeaderReadSize));
+  BlpHeader header;
+  parseBlpHeader(raw, &header);
+  if (fileSize >= kBlpHeaderReadSize && checkBlpHeader(header, fileSize) == BlpStatus::Ok) {
+    const uint32_t level = choice & 15;
+    if (affordable(header, level)) readLevelThroughSource(file, fileSize, raw, header, level);
+  }
+  // Thumbnail sides as GIMP asks for them (128, 256, ...), or 0 for a whole load.
+  const uint32_t sideChoice = choice >> 4;
+  loadForGimp(file, fileSize, header, sideChoice == 0 ? 0 : 64u << (sideChoice % 6));
+  return 0;
+}
+
+}  // namespace vellum::fuzz
