@@ -183,6 +183,60 @@ Bytes jpegStream(uint32_t w, uint32_t h, uint32_t quality, bool progressive) {
   return out;
 }
 
+// Variants of an encoder stream for the decoder's less common paths. The position of the
+// first marker `code` in the stream (its 0xFF), or the stream's size.
+size_t findMarker(const Bytes& s, uint8_t code) {
+  for (size_t i = 0; i + 1 < s.size(); ++i)
+    if (s[i] == 0xFF && s[i + 1] == code) return i;
+  return s.size();
+}
+
+// Component 0 sampled h x v (the others stay 1 x 1): the interleaved walk and upsampling.
+Bytes withSampling(Bytes s, uint8_t sampling) {
+  const size_t sof = findMarker(s, 0xC0);
+  if (sof + 11 < s.size()) s[sof + 11] = sampling;  // FF C0 Lh Ll P Y Y X X Nf C1 H1V1
+  return s;
+}
+
+// One component only: frame and scan headers cut to their first component.
+Bytes oneComponent(const Bytes& s) {
+  Bytes out;
+  for (size_t i = 0; i < s.size();) {
+    if (s[i] == 0xFF && i + 3 < s.size() && (s[i + 1] == 0xC0 || s[i + 1] == 0xDA)) {
+      const size_t length = size_t(s[i + 2]) << 8 | s[i + 3];
+      const bool frame = s[i + 1] == 0xC0;
+      Bytes body(s.begin() + long(i) + 4, s.begin() + long(i) + 2 + long(length));
+      Bytes cut;
+      if (frame) {  // P Y Y X X Nf, then 3 bytes a component
+        cut.assign(body.begin(), body.begin() + 6);
+        cut[5] = 1;
+        cut.insert(cut.end(), body.begin() + 6, body.begin() + 9);
+      } else {  // Ns, 2 bytes a component, Ss Se AhAl
+        cut = {1, body[1], body[2]};
+        cut.insert(cut.end(), body.end() - 3, body.end());
+      }
+      out.insert(out.end(), {0xFF, s[i + 1], uint8_t((cut.size() + 2) >> 8), uint8_t(cut.size() + 2)});
+      out.insert(out.end(), cut.begin(), cut.end());
+      i += 2 + length;
+      continue;
+    }
+    out.push_back(s[i++]);
+  }
+  return out;
+}
+
+// A restart interval (DRI) before the scan and a restart marker in the middle of its data.
+Bytes withRestart(Bytes s) {
+  const size_t sos = findMarker(s, 0xDA);
+  s.insert(s.begin() + long(sos), {0xFF, 0xDD, 0x00, 0x04, 0x00, 0x01});
+  const size_t data = findMarker(s, 0xDA) + 2 + (size_t(s[findMarker(s, 0xDA) + 2]) << 8 | s[findMarker(s, 0xDA) + 3]);
+  const size_t middle = data + (s.size() - data) / 2;
+  size_t at = middle;
+  while (at < s.size() && (s[at] == 0xFF || (at > 0 && s[at - 1] == 0xFF))) ++at;
+  s.insert(s.begin() + long(at), {0xFF, 0xD0});
+  return s;
+}
+
 Bytes jpegSeed(uint32_t w, uint32_t h, uint8_t progress, const Bytes& stream) {
   Bytes b = {uint8_t(w - 1), uint8_t((w - 1) >> 8), uint8_t(h - 1), uint8_t((h - 1) >> 8), progress};
   b.insert(b.end(), stream.begin(), stream.end());
@@ -231,6 +285,10 @@ int main(int argc, char** argv) {
   writeSeed("jpeg_decoder", "progressive-64x64", jpegSeed(64, 64, 0, jpegStream(64, 64, 50, true)));
   writeSeed("jpeg_decoder", "progressive-64x64-smaller", jpegSeed(32, 32, 0x33, jpegStream(64, 64, 20, true)));
   writeSeed("jpeg_decoder", "empty", jpegSeed(8, 8, 0, Bytes{0xFF, 0xD8, 0xFF, 0xD9}));
+  writeSeed("jpeg_decoder", "sampling-22", jpegSeed(21, 19, 0, withSampling(jpegStream(24, 24, 70, false), 0x22)));
+  writeSeed("jpeg_decoder", "sampling-41", jpegSeed(40, 9, 0, withSampling(jpegStream(40, 16, 70, false), 0x41)));
+  writeSeed("jpeg_decoder", "one-component", jpegSeed(16, 16, 0, oneComponent(jpegStream(16, 16, 80, false))));
+  writeSeed("jpeg_decoder", "restart-marker", jpegSeed(32, 16, 0, withRestart(jpegStream(32, 16, 90, false))));
 
   writeSeed("name_scan", "plain", text(0, "C:\\Textures\\Stone.blp"));
   writeSeed("name_scan", "replaced-file-name", text(0, "Images\\Caf?.blp"));
