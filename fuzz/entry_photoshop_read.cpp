@@ -1,6 +1,6 @@
 // Vellum32's open path with its portable PluginMain and the test host: the file filter
 // (selector 17), then read prepare, read start, read continue until the plug-in hands back
-// no data, and read finish. Every chunk must lie inside the image and inside the plug-in's
+// no data, and read finish; the host's file may fail its n-th read or its length. Every chunk must lie inside the image and inside the plug-in's
 // pixel buffer (all of its bytes are read), the chunks of a plane must follow one another
 // without gaps, a file the filter refuses must not open, and whatever happens, the host's
 // memory holds nothing of the plug-in's afterwards and the Handle Suite went back.
@@ -18,6 +18,28 @@ namespace vellum::fuzz {
 namespace {
 
 using namespace vellum::ps;
+
+// The test host's file services, except that the n-th read (counted from the start of a
+// sequence) fails, as a file on a failing disk or network share does.
+struct FailingReads {
+  uint32_t failAt = 0;  // 0: never
+  uint32_t reads = 0;
+};
+FailingReads failing;
+
+PsPlatform failingPlatform() {
+  PsPlatform p = pstest::platform();
+  p.read = [](void* context, intptr_t file, void* destination, uint32_t count) -> int64_t {
+    if (++failing.reads == failing.failAt) return -1;
+    return pstest::platform().read(context, file, destination, count);
+  };
+  return p;
+}
+
+void pluginMainWithFailures(int16_t selector, void* record, intptr_t* data, int16_t* result) {
+  static const PsPlatform platform = failingPlatform();
+  runPluginMain(selector, record, data, result, platform);
+}
 
 struct OpenRun {
   int16_t firstResult = 0;
@@ -62,7 +84,7 @@ OpenRun openFile(pstest::MemFile* file, bool coords32, bool preview) {
   intptr_t data = 0;
   auto call = [&](int16_t selector) {
     int16_t result = 0;
-    pstest::pluginMain(selector, &r, &data, &result);
+    pluginMainWithFailures(selector, &r, &data, &result);
     if (result != 0 && run.firstResult == 0) run.firstResult = result;
     // After an error the plug-in has released everything of the sequence.
     if (result != 0) FUZZ_REQUIRE(data == 0);
@@ -101,7 +123,8 @@ int photoshopReadEntry(const uint8_t* data, size_t size) {
   pstest::MemFile file;
   file.bytes.assign(control.data, control.data + control.size);
 
-  const int16_t filtered = pshost::filterFile(pstest::pluginMain, pstest::handleOf(&file));
+  failing = FailingReads{};
+  const int16_t filtered = pshost::filterFile(pluginMainWithFailures, pstest::handleOf(&file));
   FUZZ_REQUIRE(filtered == kNoErr || filtered == kReadErr || filtered == kFormatCannotRead);
   FUZZ_REQUIRE(pstest::hostClean());
 
@@ -109,10 +132,14 @@ int photoshopReadEntry(const uint8_t* data, size_t size) {
   pshost::memory().failNewAbove = int32_t(kFuzzHostMemoryBytes);
   pstest::answers().alphaYes = (hostByte & 4) != 0;
   const bool preview = (hostByte & 1) != 0, coords32 = (hostByte & 2) != 0;
+  file.failLength = (hostByte & 8) != 0;
+  failing = FailingReads{uint32_t(hostByte >> 4), 0};
   const OpenRun run = openFile(&file, coords32, preview);
   FUZZ_REQUIRE(pstest::hostClean());
-  // What the filter refuses never opens.
+  // What the filter refuses never opens; a failing disk ends the open with its result.
   if (filtered != kNoErr) FUZZ_REQUIRE(run.firstResult != kNoErr);
+  FUZZ_REQUIRE(!file.failLength || run.firstResult != kNoErr);
+  if (failing.failAt != 0 && failing.reads >= failing.failAt) FUZZ_REQUIRE(run.firstResult == kReadErr);
   // The alpha question is asked once at most, and never for a preview.
   FUZZ_REQUIRE(pstest::answers().questions <= (preview ? 0 : 1));
   return 0;

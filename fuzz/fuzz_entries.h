@@ -5,7 +5,7 @@
 // Input layouts (control bytes first, then the payload):
 //   blp_reader      the BLP file itself
 //   jpeg_decoder    u16 width - 1, u16 height - 1 (10 bits each), a progress byte, the stream
-//   photoshop_read  a host byte (preview, 32-bit coordinates, alpha answer), the BLP file
+//   photoshop_read  a host byte (preview, coordinates, alpha answer, failing reads), the BLP file
 //   imagine_load    two host bytes (load flags, progress answers, rows), the BLP file
 //   name_scan       a mode byte (terminated or not), the file name's bytes
 //   blp_writer      size, options word, source depth, palette count, output room, pixels
