@@ -39,6 +39,7 @@ namespace vellum {
 namespace {
 
 using dxt_lanes::Lanes;
+namespace lanes = dxt_lanes;
 
 constexpr uint32_t kNoError = 0xFFFFFFFFu;
 
@@ -158,8 +159,8 @@ bool onGrid(const CandidateGrid& g, int lo, int hi) {
 Lanes eightLevelDistances(Lanes above, Lanes below, uint32_t span) {
   const uint8_t* offset = kLevelOffsets.eight[span];
   Lanes nearest = above;
-  for (int k = 1; k < 8; ++k) nearest = dxt_lanes::minOf(nearest, dxt_lanes::absDiff(above, dxt_lanes::splat(offset[k])));
-  return dxt_lanes::add(nearest, below);
+  for (int k = 1; k < 8; ++k) nearest = lanes::minOf(nearest, lanes::absDiff(above, lanes::splat(offset[k])));
+  return lanes::add(nearest, below);
 }
 
 // The same for a six-level table; the fixed levels 0 and 255 are at distance `sample` and
@@ -167,9 +168,9 @@ Lanes eightLevelDistances(Lanes above, Lanes below, uint32_t span) {
 Lanes sixLevelDistances(Lanes samples, Lanes above, Lanes below, uint32_t span) {
   const uint8_t* offset = kLevelOffsets.six[span];
   Lanes nearest = above;
-  for (int k = 1; k < 6; ++k) nearest = dxt_lanes::minOf(nearest, dxt_lanes::absDiff(above, dxt_lanes::splat(offset[k])));
-  nearest = dxt_lanes::minOf(dxt_lanes::add(nearest, below), samples);
-  return dxt_lanes::minOf(nearest, dxt_lanes::subSat(dxt_lanes::splat(255), samples));
+  for (int k = 1; k < 6; ++k) nearest = lanes::minOf(nearest, lanes::absDiff(above, lanes::splat(offset[k])));
+  nearest = lanes::minOf(lanes::add(nearest, below), samples);
+  return lanes::minOf(nearest, lanes::subSat(lanes::splat(255), samples));
 }
 
 struct EndpointSearch {
@@ -182,10 +183,10 @@ struct EndpointSearch {
 };
 
 uint32_t candidateError(const EndpointSearch& s, const CandidateGrid& g, int lo, int hi) {
-  const Lanes loLanes = dxt_lanes::splat(static_cast<uint32_t>(lo));
-  const Lanes above = dxt_lanes::subSat(s.samples, loLanes), below = dxt_lanes::subSat(loLanes, s.samples);
+  const Lanes loLanes = lanes::splat(static_cast<uint32_t>(lo));
+  const Lanes above = lanes::subSat(s.samples, loLanes), below = lanes::subSat(loLanes, s.samples);
   const uint32_t span = static_cast<uint32_t>(hi - lo);
-  return dxt_lanes::sumOfSquares(g.sixLevel ? sixLevelDistances(s.samples, above, below, span)
+  return lanes::sumOfSquares(g.sixLevel ? sixLevelDistances(s.samples, above, below, span)
                                             : eightLevelDistances(above, below, span));
 }
 
@@ -268,7 +269,7 @@ int spanLimit(const EndpointSearch& s, int per) {
 // Largest even d >= 2 with sum(max(dist - d, 0)^2) >= limit, or 0 when there is none.
 int skipRadius(Lanes dist, uint32_t limit) {
   auto reaches = [&](int d) {
-    return dxt_lanes::sumOfSquares(dxt_lanes::subSat(dist, dxt_lanes::splat(static_cast<uint32_t>(d)))) >= limit;
+    return lanes::sumOfSquares(lanes::subSat(dist, lanes::splat(static_cast<uint32_t>(d)))) >= limit;
   };
   if (!reaches(2)) return 0;
   int pass = 2, fail = 256;
@@ -306,11 +307,11 @@ void searchGrid(EndpointSearch& s, const CandidateGrid& g) {
       maxSpan = spanLimit(s, per);
     }
     if (g.hi0 - lo > maxSpan) return;  // every remaining pair spans even more
-    const Lanes loLanes = dxt_lanes::splat(static_cast<uint32_t>(lo));
-    const Lanes above = dxt_lanes::subSat(s.samples, loLanes), below = dxt_lanes::subSat(loLanes, s.samples);
+    const Lanes loLanes = lanes::splat(static_cast<uint32_t>(lo));
+    const Lanes above = lanes::subSat(s.samples, loLanes), below = lanes::subSat(loLanes, s.samples);
     // The exact error of the samples below lo, shared by the whole row (for six levels the
     // nearer of lo and 0).
-    uint32_t rowError = dxt_lanes::sumOfSquares(g.sixLevel ? dxt_lanes::minOf(below, s.samples) : below);
+    uint32_t rowError = lanes::sumOfSquares(g.sixLevel ? lanes::minOf(below, s.samples) : below);
     if (rowError >= s.limit) continue;
 
     int column = lo > g.hi0 ? (lo - g.hi0 + 1) / 2 : 0;  // first pair with hi >= lo
@@ -321,7 +322,7 @@ void searchGrid(EndpointSearch& s, const CandidateGrid& g) {
       const uint32_t span = static_cast<uint32_t>(hi - lo);
       const Lanes dist = g.sixLevel ? sixLevelDistances(s.samples, above, below, span)
                                     : eightLevelDistances(above, below, span);
-      const uint32_t err = dxt_lanes::sumOfSquares(dist);
+      const uint32_t err = lanes::sumOfSquares(dist);
       if (err < s.bestErr) {
         s.bestErr = err;
         s.alpha0 = g.sixLevel ? lo : hi;
@@ -372,7 +373,7 @@ void compressAlphaBlockDxt5(const uint8_t pixels[64], uint32_t mask, uint8_t out
   const CandidateGrid six = sixLevelGrid(samples);
 
   EndpointSearch s;
-  s.samples = dxt_lanes::load(samples.entry);
+  s.samples = lanes::load(samples.entry);
   s.range = samples.greatest - samples.least;
   for (auto& b : s.groupBound) b = 0;
   seedLimit(s, eight, samples.least < eight.lo0 ? samples.least : eight.lo0, samples.greatest);
