@@ -38,26 +38,10 @@ bool growArea(void* context, uint64_t minCapacity, BlpOutput* output) {
 // paletted PNG keeps its own entry count, and indexed images with alpha go to the writer
 // as indexed input (no quantizer) whose pixels carry their own alpha.
 BlpStatus buildFromPng(PngPicture* picture, const SaveOptions& options, BlpOutput* output, uint64_t* length) {
-  const BlpContentType type = options.contentType;
-  const bool xnviewForm = !picture->indexed || (picture->colourType != 3 && !picture->hasAlpha);
-  if (xnviewForm) {
-    uint32_t bytesPerPixel = picture->indexed ? 1 : picture->hasAlpha ? 4 : 3;
-    return encodeBlpImage(picture->width, picture->height, bytesPerPixel, picture->palette, picture->pixels.get(),
-                          options, output, length);
-  }
-  SaveImage image;
-  image.width = picture->width;
-  image.height = picture->height;
-  image.trueColour = false;
-  image.alphaDepth = outputAlphaDepth(type, picture->hasAlpha);
-  image.palette = picture->palette;
-  image.paletteCount = picture->paletteCount;
-  image.pixels = picture->pixels.get();
-  image.output = *output;
-  if (needsRedBlueSwap(type, true)) swapRedBlue(image.pixels, uint64_t(image.width) * image.height);
-  BlpStatus status = buildBlpImage(&image, options, length);
-  *output = image.output;
-  return status;
+  const uint32_t bytesPerPixel = picture->indexed ? 1 : picture->hasAlpha ? 4 : 3;
+  return encodeBlpImage(picture->width, picture->height, bytesPerPixel, picture->palette, picture->pixels.get(),
+                        options, output, length, picture->indexed ? picture->paletteCount : 256,
+                        picture->indexed && picture->hasAlpha);
 }
 
 }  // namespace

@@ -261,7 +261,7 @@ BlpStatus buildBlpImage(SaveImage* image, const SaveOptions& options, uint64_t* 
 
 BlpStatus encodeBlpImage(uint32_t width, uint32_t height, uint32_t bytesPerPixel, uint8_t* palette,
                          uint8_t* pixels, const SaveOptions& options, BlpOutput* output,
-                         uint64_t* fileLength, uint32_t paletteCount) {
+                         uint64_t* fileLength, uint32_t paletteCount, bool indexedAlpha) {
   *fileLength = 0;
   BlpStatus status = checkSaveSize(width, height);
   if (status != BlpStatus::Ok) return status;
@@ -270,7 +270,7 @@ BlpStatus encodeBlpImage(uint32_t width, uint32_t height, uint32_t bytesPerPixel
   image.width = width;
   image.height = height;
   image.trueColour = bytesPerPixel >= 2;
-  image.alphaDepth = outputAlphaDepth(options.contentType, bytesPerPixel == 4);
+  image.alphaDepth = outputAlphaDepth(options.contentType, bytesPerPixel == 4 || (bytesPerPixel == 1 && indexedAlpha));
   image.palette = palette;
   image.paletteCount = paletteCount;
   image.pixels = pixels;

@@ -60,13 +60,16 @@ void swapRedBlue(uint8_t* pixels, uint64_t count);
 BlpStatus buildBlpImage(SaveImage* image, const SaveOptions& options, uint64_t* fileLength);
 
 // The host-independent half of a save from an adapter that collected its image as
-// bytesPerPixel 1 (palette-expanded B, G, R, A), 3 (R, G, B, 255) or 4 (R, G, B, A):
-// derives trueColour and the alpha depth, brings the pixels into working order and runs
-// buildBlpImage.
+// bytesPerPixel 1 (an indexed or grey source expanded through its palette: B, G, R, A),
+// 3 (true colour R, G, B, 255) or 4 (true colour R, G, B, A): derives trueColour and the
+// alpha depth, brings the pixels into working order and runs buildBlpImage.
 // paletteCount is the number of palette entries the source defines (see SaveImage).
+// indexedAlpha marks an indexed source (bytesPerPixel 1) whose pixels carry their own
+// alpha, as a paletted PNG with transparency or a GIMP INDEXEDA image: its palette is kept
+// (no quantizer) and the output carries alpha.
 BlpStatus encodeBlpImage(uint32_t width, uint32_t height, uint32_t bytesPerPixel, uint8_t* palette,
                          uint8_t* pixels, const SaveOptions& options, BlpOutput* output,
-                         uint64_t* fileLength, uint32_t paletteCount = 256);
+                         uint64_t* fileLength, uint32_t paletteCount = 256, bool indexedAlpha = false);
 
 // Splits the common start of the level streams of a JPEG file (three or more levels)
 // into the shared header, moving the levels down; returns the shared length P.

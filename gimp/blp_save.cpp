@@ -143,28 +143,12 @@ BlpStatus encodeHostImage(HostImage* image, const SaveOptions& options, EncodedB
   output.growContext = file;
   output.grow = growArea;
 
-  BlpStatus status;
-  if (!image->indexed || !image->hasAlpha) {
-    // True colour (3 or 4 bytes a pixel) and indexed input without alpha (1 byte a pixel,
-    // palette-expanded) take the shared path of the plug-ins and `vellum encode`.
-    const uint32_t bytesPerPixel = image->indexed ? 1 : image->hasAlpha ? 4 : 3;
-    status = encodeBlpImage(image->width, image->height, bytesPerPixel, image->palette, image->pixels.get(),
-                            options, &output, &file->length, image->paletteCount);
-  } else {
-    // Indexed input whose pixels carry their own alpha: the palette is kept (no
-    // quantizer) and the output still has alpha.
-    SaveImage save;
-    save.width = image->width;
-    save.height = image->height;
-    save.trueColour = false;
-    save.alphaDepth = outputAlphaDepth(options.contentType, true);
-    save.palette = image->palette;
-    save.paletteCount = image->paletteCount;
-    save.pixels = image->pixels.get();
-    save.output = output;
-    if (needsRedBlueSwap(options.contentType, true)) swapRedBlue(save.pixels, uint64_t(save.width) * save.height);
-    status = buildBlpImage(&save, options, &file->length);
-  }
+  // True colour (3 or 4 bytes a pixel) and indexed input (1 byte a pixel, palette-expanded,
+  // with or without its own alpha) take the shared path of the plug-ins and `vellum encode`.
+  const uint32_t bytesPerPixel = image->indexed ? 1 : image->hasAlpha ? 4 : 3;
+  BlpStatus status = encodeBlpImage(image->width, image->height, bytesPerPixel, image->palette, image->pixels.get(),
+                                    options, &output, &file->length, image->paletteCount,
+                                    image->indexed && image->hasAlpha);
   image->pixels.reset();
   if (status != BlpStatus::Ok) {
     file->bytes.reset();

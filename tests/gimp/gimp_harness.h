@@ -258,7 +258,7 @@ inline std::vector<std::string> preparePrivateGimp(const std::string& dir) {
 
 // Runs one GIMP session over the batch commands (each loads the helpers first), logging
 // to dir/gimp.log. Returns GIMP's exit status (-1 when it had to be stopped).
-inline int runGimpSession(const std::string& dir, const std::vector<std::string>& commands, int timeoutSeconds = 300) {
+inline int runGimpSession(const std::string& dir, const std::vector<std::string>& commands, int timeoutSeconds = 840) {
   std::vector<std::string> environment = preparePrivateGimp(dir);
   if (environment.empty()) return -1;
   const std::string helpers = dir + "/helpers.scm";
