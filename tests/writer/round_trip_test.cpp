@@ -189,6 +189,38 @@ TEST(IndexedSources, KeepTheirPaletteAndIndicesExactly) {
   for (uint64_t i = 0; i < indices.size(); ++i) EXPECT_EQ(f.bytes[1172 + indices.size() + i], uint8_t(i * 9));
 }
 
+TEST(EncodeBlpImage, IndexedSourceWithItsOwnAlphaKeepsPaletteAndAlpha) {
+  // A palette-expanded source whose pixels carry alpha (a paletted PNG with transparency):
+  // no quantizer runs, the palette's defined entries are kept, and the output has alpha.
+  const uint32_t w = 5, h = 3;
+  Bytes palette(1024, 0);
+  for (int i = 0; i < 3; ++i) {
+    palette[4 * i] = uint8_t(60 * i);
+    palette[4 * i + 1] = uint8_t(200 - 50 * i);
+    palette[4 * i + 2] = uint8_t(30 + 70 * i);
+    palette[4 * i + 3] = 255;
+  }
+  Bytes pixels(uint64_t(w) * h * 4);
+  for (uint64_t i = 0; i < w * h; ++i) {
+    std::memcpy(&pixels[4 * i], &palette[4 * (i % 3)], 3);
+    pixels[4 * i + 3] = uint8_t(i * 17);
+  }
+  for (auto type : {BlpContentType::Blp2Paletted8, BlpContentType::Blp2Paletted4, BlpContentType::Blp2Dxt}) {
+    Bytes work = pixels, pal = palette;
+    testing::GrowableOutput store;
+    BlpOutput out = store.output(blpOutputCapacity(w, h));
+    uint64_t length = 0;
+    ASSERT_EQ(encodeBlpImage(w, h, 1, pal.data(), work.data(), optionsFor(type, 1), &out, &length, 3, true),
+              BlpStatus::Ok);
+    Bytes file(store.bytes.begin(), store.bytes.begin() + length);
+    EXPECT_EQ(file[9], outputAlphaDepth(type, true)) << blpContentTypeLabel(type);
+    if (type == BlpContentType::Blp2Dxt) continue;
+    EXPECT_TRUE(std::equal(palette.begin(), palette.begin() + 12, file.begin() + 148));
+    EXPECT_EQ(loadU32(file.data() + 148 + 12), 0u);  // entries beyond the source's three
+    for (uint64_t i = 0; i < w * h; ++i) EXPECT_EQ(file[1172 + i], i % 3) << i;
+  }
+}
+
 TEST(EncodeBlpImage, WorkingOrderSwapFollowsContentTypeAndSourceKind) {
   // An indexed (palette-expanded, B, G, R, A) source saved as DXT is swapped to R, G, B, A:
   // a pure blue palette colour must come back blue.
