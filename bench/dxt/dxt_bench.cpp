@@ -16,6 +16,7 @@
 
 #include "dxt/alpha_blocks.h"
 #include "dxt/alpha_reference.h"
+#include "dxt/dxt_bands.h"
 #include "dxt/dxt_compress.h"
 #include "support/texture.h"
 
@@ -92,6 +93,28 @@ void BM_SquishLoopOneThread(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * kBlocks);
 }
+
+// One band of the level's four, alone on one thread: args (band, alphaFlag, opaque). With
+// two free cores the level cannot take less than max(sum / 2, largest band).
+void BM_CompressDxtBand(benchmark::State& state) {
+  const vellum::DxtBandPlan plan = vellum::planDxtBands(kSide, kSide);
+  const vellum::DxtBand band = plan.bands[state.range(0)];
+  const uint32_t alphaFlag = uint32_t(state.range(1));
+  const Bytes& pixels = texture(state.range(2) != 0);
+  Bytes out(size_t(kBlocks) * (alphaFlag ? 16 : 8));
+  for (auto _ : state) {
+    vellum::compressDxtRows(&pixels[size_t(band.firstRow) * kSide * 4], out.data(), band.rows, kSide, alphaFlag);
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+BENCHMARK(BM_CompressDxtBand)
+    ->ArgNames({"band", "dxt5", "opaque"})
+    ->ArgsProduct({{0, 1, 2, 3}, {0, 1}, {0}})
+    ->Args({0, 0, 1})
+    ->Args({1, 0, 1})
+    ->Args({2, 0, 1})
+    ->Args({3, 0, 1})
+    ->Unit(benchmark::kMillisecond);
 
 #define LEVEL_ARGS                                                                                  \
   ArgNames({"dxt5", "opaque"})->Args({0, 0})->Args({1, 0})->Args({0, 1})->Unit(benchmark::kMillisecond) \
