@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/level_source.h"
+#include "core/blp_level_source.h"
 #include "cli/output_file.h"
 #include "cli/png_io.h"
 #include "core/blp_reader.h"

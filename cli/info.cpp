@@ -4,7 +4,7 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/level_source.h"
+#include "core/blp_level_source.h"
 #include "core/blp_reader.h"
 
 namespace vellum::cli {

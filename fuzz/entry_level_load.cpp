@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "cli/level_source.h"
+#include "core/blp_level_source.h"
 #include "core/blp_reader.h"
 #include "fuzz/fuzz_entries.h"
 #include "fuzz/fuzz_support.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "cli/level_source.h"
+#include "core/blp_level_source.h"
 
 namespace vellum::gimp {
 

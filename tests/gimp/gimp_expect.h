@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cli/cli_harness.h"
-#include "cli/level_source.h"
+#include "core/blp_level_source.h"
 #include "core/blp_reader.h"
 #include "gimp_harness.h"
 

@@ -1,4 +1,4 @@
-#include "cli/level_source.h"
+#include "core/blp_level_source.h"
 
 #include <cstring>
 #include <new>
