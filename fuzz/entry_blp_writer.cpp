@@ -1,9 +1,12 @@
-// The writer on small images with any options: encodeBlpImage (the save path every
-// adapter shares) into an output area that starts small and grows, or stops growing. The
-// file must then read back through BlpReader as what was asked for: the content type's
-// header values, mipmap tables describing a complete chain with contiguous levels of the
-// right sizes, and for paletted content the source's colours (indexed sources) and alpha
-// (every alpha depth) exactly. Optionally the save runs twice and must give the same bytes.
+// The writer on small images with any options, by both ways adapters take to it:
+// encodeBlpImage (XnView and the command line: 1, 3 or 4 bytes a pixel in source order) and
+// buildBlpImage with the adapter's own SaveImage (Photoshop and Imagine: indexed sources
+// with alpha, any alpha depth value), into an output area that starts small and grows, or
+// stops growing. The file must then read back through BlpReader as what was asked for: the
+// content type's header values, mipmap tables describing a complete chain with contiguous
+// levels of the right sizes, and for paletted content the source's colours (indexed
+// sources) and alpha (every alpha depth) exactly. Optionally the save runs twice and must
+// give the same bytes.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -40,13 +43,28 @@ bool growArea(void* context, uint64_t minCapacity, BlpOutput* output) {
   return true;
 }
 
+// How the image reaches the writer.
+struct Source {
+  bool direct;          // buildBlpImage with our SaveImage, else encodeBlpImage
+  uint32_t bytesPerPixel;  // encodeBlpImage: 1, 3 or 4
+  bool trueColour;      // direct: a quantizer builds the palette of paletted content
+  uint8_t alphaDepth;   // direct: any value; 0 means no alpha
+  bool indexed() const { return direct ? !trueColour : bytesPerPixel == 1; }
+  bool hasAlpha() const { return direct ? alphaDepth != 0 : bytesPerPixel == 4; }
+  // Byte order of the pixels handed over: B, G, R (palette-expanded, or the writer's
+  // working order of non-DXT content) or R, G, B.
+  bool blueFirst(BlpContentType type) const {
+    return direct ? type != BlpContentType::Blp2Dxt : bytesPerPixel == 1;
+  }
+};
+
 struct Save {
   BlpStatus status = BlpStatus::Ok;
   std::vector<uint8_t> file;
   int grows = 0;
 };
 
-Save runSave(uint32_t w, uint32_t h, uint32_t bytesPerPixel, const std::vector<uint8_t>& palette,
+Save runSave(uint32_t w, uint32_t h, const Source& source, const std::vector<uint8_t>& palette,
              const std::vector<uint8_t>& pixels, const SaveOptions& options, uint32_t paletteCount,
              uint64_t startCapacity, int growsAllowed) {
   Save save;
@@ -59,8 +77,22 @@ Save runSave(uint32_t w, uint32_t h, uint32_t bytesPerPixel, const std::vector<u
   output.growContext = &area;
   output.grow = growArea;
   uint64_t length = 0;
-  save.status = encodeBlpImage(w, h, bytesPerPixel, workPalette.data(), workPixels.data(), options, &output, &length,
-                               paletteCount);
+  if (source.direct) {
+    SaveImage image;
+    image.width = w;
+    image.height = h;
+    image.trueColour = source.trueColour;
+    image.alphaDepth = source.alphaDepth;
+    image.palette = workPalette.data();
+    image.paletteCount = paletteCount;
+    image.pixels = workPixels.data();
+    image.output = output;
+    save.status = buildBlpImage(&image, options, &length);
+    output = image.output;
+  } else {
+    save.status = encodeBlpImage(w, h, source.bytesPerPixel, workPalette.data(), workPixels.data(), options, &output,
+                                 &length, paletteCount);
+  }
   save.grows = area.grows;
   if (save.status == BlpStatus::Ok) {
     FUZZ_REQUIRE(length > 160 && length <= output.capacity);
@@ -105,10 +137,10 @@ void checkTables(const BlpHeader& header, uint64_t fileLength, BlpContentType ty
 }
 
 // Reads level 0 back and compares what is exact for the content type.
-void checkReadBack(const std::vector<uint8_t>& file, uint32_t w, uint32_t h, uint32_t bytesPerPixel,
+void checkReadBack(const std::vector<uint8_t>& file, uint32_t w, uint32_t h, const Source& source,
                    const std::vector<uint8_t>& pixels, const SaveOptions& options, uint32_t paletteCount) {
   const BlpContentType type = options.contentType;
-  const uint8_t a = outputAlphaDepth(type, bytesPerPixel == 4);
+  const uint8_t a = outputAlphaDepth(type, source.hasAlpha());
   BlpReader reader;
   FUZZ_REQUIRE(blpReaderOpen(&reader, memorySource(file.data(), file.size())) == BlpStatus::Ok);
   const BlpHeader& header = reader.header;
@@ -151,7 +183,7 @@ void checkReadBack(const std::vector<uint8_t>& file, uint32_t w, uint32_t h, uin
   uint8_t rgb[256][3];
   const bool paletted = isPalettedContent(type);
   FUZZ_REQUIRE(blpReaderPalette(&reader, rgb) == paletted);
-  if (paletted && bytesPerPixel == 1) {
+  if (paletted && source.indexed()) {
     for (uint32_t i = paletteCount; i < 256; ++i) FUZZ_REQUIRE(rgb[i][0] == 0 && rgb[i][1] == 0 && rgb[i][2] == 0);
   }
   std::vector<uint8_t> row(size_t(info.bytesPerRow));
@@ -159,14 +191,15 @@ void checkReadBack(const std::vector<uint8_t>& file, uint32_t w, uint32_t h, uin
     blpReaderReadRow(&reader, y, row.data());
     if (!paletted) continue;
     for (uint32_t x = 0; x < w; ++x) {
-      const uint8_t* source = pixels.data() + 4 * (uint64_t(y) * w + x);  // R, G, B, A or B, G, R, A
+      const uint8_t* pixel = pixels.data() + 4 * (uint64_t(y) * w + x);
       const uint8_t* colour = a ? row.data() + 4 * x : rgb[row[x]];
-      if (bytesPerPixel == 1) {
+      if (source.indexed()) {
         // An indexed source's colours are entries of its palette: found again exactly.
-        FUZZ_REQUIRE(colour[0] == source[2] && colour[1] == source[1] && colour[2] == source[0]);
+        const bool bgr = source.blueFirst(type);
+        FUZZ_REQUIRE(colour[0] == pixel[bgr ? 2 : 0] && colour[1] == pixel[1] && colour[2] == pixel[bgr ? 0 : 2]);
       }
       if (a != 0) {
-        const uint8_t alpha = source[3];
+        const uint8_t alpha = pixel[3];
         const uint8_t expected = a == 8 ? alpha : a == 4 ? uint8_t((alpha >> 4) * 17) : alpha >= 128 ? 255 : 0;
         FUZZ_REQUIRE(row[4 * x + 3] == expected);
       }
@@ -183,8 +216,12 @@ int blpWriterEntry(const uint8_t* data, size_t size) {
   uint32_t h = 1 + (control.byte() & 0x7F);
   if (uint64_t(w) * h > kMaxWriterPixels) h = uint32_t(kMaxWriterPixels / w);
   const uint32_t word = control.u32();
+  // 0, 1, 2: encodeBlpImage with 1, 3 or 4 bytes a pixel; 3: an indexed source with alpha
+  // and 4: a true-colour one with any alpha depth byte, both through buildBlpImage.
+  const uint8_t sourceChoice = control.byte();
   static const uint32_t kDepths[3] = {1, 3, 4};
-  const uint32_t bytesPerPixel = kDepths[control.byte() % 3];
+  Source source{sourceChoice % 5 >= 3, kDepths[sourceChoice % 5 % 3], sourceChoice % 5 == 4,
+                uint8_t(sourceChoice % 5 == 3 ? 8 : sourceChoice % 5 == 4 ? sourceChoice / 5 : 0)};
   const uint32_t paletteCount = 1 + control.byte();
   const uint8_t flags = control.byte();
 
@@ -195,23 +232,26 @@ int blpWriterEntry(const uint8_t* data, size_t size) {
   options.quantizer = QuantizerKind(word >> 16 & 15);  // above 4: median cut, as the writer's dispatch
   options.maxMipLevels = uint8_t(word >> 24);          // 0 and above 16: the whole chain
 
-  // The source as an adapter collects it: a palette, then 4 bytes a pixel.
+  // The source as an adapter collects it: a palette, then 4 bytes a pixel (an indexed
+  // source's pixels are its palette entries, blue first, with alpha when it has alpha).
   std::vector<uint8_t> palette(kBlpPaletteBytes, 0);
   std::vector<uint8_t> pixels(size_t(uint64_t(w) * h * 4));
   const uint8_t* payload = control.data;
   const size_t payloadSize = control.size;
   auto payloadByte = [&](uint64_t i) { return payloadSize == 0 ? uint8_t(i * 37) : payload[i % payloadSize]; };
-  if (bytesPerPixel == 1) {
+  if (source.indexed()) {
     for (uint32_t i = 0; i < paletteCount; ++i) {
       for (int c = 0; c < 3; ++c) palette[4 * i + c] = payloadByte(3 * i + c);
       palette[4 * i + 3] = 255;
     }
-    for (uint64_t p = 0; p < uint64_t(w) * h; ++p)
+    for (uint64_t p = 0; p < uint64_t(w) * h; ++p) {
       std::memcpy(pixels.data() + 4 * p, palette.data() + 4 * (payloadByte(768 + p) % paletteCount), 4);
+      if (source.hasAlpha()) pixels[4 * p + 3] = payloadByte(5 * p + 1);
+    }
   } else {
     for (uint64_t p = 0; p < uint64_t(w) * h; ++p) {
       for (int c = 0; c < 4; ++c) pixels[4 * p + c] = payloadByte(4 * p + c);
-      if (bytesPerPixel == 3) pixels[4 * p + 3] = 255;
+      if (!source.hasAlpha()) pixels[4 * p + 3] = 255;
     }
   }
 
@@ -219,15 +259,15 @@ int blpWriterEntry(const uint8_t* data, size_t size) {
   const uint64_t full = blpOutputCapacity(w, h);
   const uint64_t start = (flags & 1) != 0 ? 1 + (flags >> 3) * 40 : full;
   const int growsAllowed = (flags & 4) != 0 ? (flags >> 3) % 4 : -1;
-  const Save save = runSave(w, h, bytesPerPixel, palette, pixels, options, paletteCount, start, growsAllowed);
+  const Save save = runSave(w, h, source, palette, pixels, options, paletteCount, start, growsAllowed);
   if (save.status != BlpStatus::Ok) {
     // Only an output that could not grow ends a save of a valid size.
     FUZZ_REQUIRE(save.status == BlpStatus::OutOfMemory && growsAllowed >= 0 && save.grows == growsAllowed);
     return 0;
   }
-  checkReadBack(save.file, w, h, bytesPerPixel, pixels, options, paletteCount);
+  checkReadBack(save.file, w, h, source, pixels, options, paletteCount);
   if ((flags & 2) != 0) {
-    const Save again = runSave(w, h, bytesPerPixel, palette, pixels, options, paletteCount, full, -1);
+    const Save again = runSave(w, h, source, palette, pixels, options, paletteCount, full, -1);
     FUZZ_REQUIRE(again.status == BlpStatus::Ok && again.file == save.file);
   }
   return 0;

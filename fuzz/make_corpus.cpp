@@ -249,8 +249,9 @@ Bytes text(uint8_t mode, const std::string& s) {
   return b;
 }
 
-// Writer input: w - 1, h - 1, options word, depth selector (0: 1, 1: 3, 2: 4 bytes a
-// pixel), palette count - 1, flags, then payload.
+// Writer input: w - 1, h - 1, options word, source selector (0, 1, 2: encodeBlpImage with
+// 1, 3, 4 bytes a pixel; 3: indexed with alpha and 4 + 5k: true colour with alpha depth
+// byte k, through buildBlpImage), palette count - 1, flags, then payload.
 Bytes writerSeed(uint8_t w, uint8_t h, uint32_t word, uint8_t depth, uint8_t paletteCount, uint8_t flags) {
   Bytes b = {uint8_t(w - 1), uint8_t(h - 1), uint8_t(word), uint8_t(word >> 8), uint8_t(word >> 16),
              uint8_t(word >> 24), depth, uint8_t(paletteCount - 1), flags};
@@ -306,6 +307,9 @@ int main(int argc, char** argv) {
   writeSeed("blp_writer", "dl3-paletted", writerSeed(40, 30, 0x04020164, 1, 255, 0));
   writeSeed("blp_writer", "neuquant-paletted4", writerSeed(32, 20, 0x02010564, 2, 255, 0));
   writeSeed("blp_writer", "grow-refused", writerSeed(16, 16, 0x10000064, 2, 255, 0x0D));
+  writeSeed("blp_writer", "indexed-alpha-paletted4", writerSeed(11, 6, 0x10000550, 3, 20, 0));
+  writeSeed("blp_writer", "indexed-alpha-dxt", writerSeed(11, 6, 0x10000450, 3, 20, 2));
+  writeSeed("blp_writer", "direct-alpha-depth-5", writerSeed(12, 12, 0x10000650, 4 + 5 * 5, 255, 0));
 
   std::printf("%d seeds written to %s\n", written, outputRoot.c_str());
   return 0;
