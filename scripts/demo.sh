@@ -15,6 +15,8 @@ echo "=== native: configure and build"
 cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Release >build/native.configure.log 2>&1 ||
   { cat build/native.configure.log; exit 1; }
 cmake --build build/native -j "$jobs" >build/native.build.log 2>&1 || { tail -50 build/native.build.log; exit 1; }
+echo "    vellum: build/native/cli/vellum"
+[ -x build/native/gimp/file-blp ] && echo "    GIMP plug-in: build/native/gimp/file-blp (install: gimp/install-user.sh)"
 
 # Windows trees: the plug-ins, configured as scripts/test.sh configures them so that both
 # commands share the build trees. A tree that fails is reported; the demo still runs.
@@ -31,7 +33,7 @@ for toolchain in cmake/toolchain-mingw-*.cmake; do
   if cmake -S . -B "build/$tree" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
       -DVELLUM_NATIVE_REFERENCE="$native_reference" >"build/$tree.configure.log" 2>&1 &&
     cmake --build "build/$tree" -j "$jobs" >"build/$tree.build.log" 2>&1; then
-    plugins=$(find "build/$tree" -maxdepth 3 \( -name '*.usr' -o -name '*.8BI' -o -name '*.plg' \) -printf '%p ' 2>/dev/null)
+    plugins=$(find "build/$tree" -maxdepth 3 \( -name '*.usr' -o -name '*.8BI' -o -name '*.plg' -o -name '*.plg64' \) -printf '%p ' 2>/dev/null)
     echo "    plug-ins: ${plugins:-none yet}"
   else
     echo "    $tree build failed: see build/$tree.*.log"
