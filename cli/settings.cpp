@@ -111,7 +111,7 @@ enum Option {
   kQuality, kProgressive, kQuantizer, kMips, kOptionsWord, kSize, kHelpOption, kVersion,
 };
 
-struct OptionSpec {
+struct OptionDef {
   Option id;
   const char* longName;
   char shortName;
@@ -123,7 +123,7 @@ constexpr unsigned bit(Command c) { return 1u << unsigned(c); }
 constexpr unsigned kConvert = bit(Command::Decode) | bit(Command::Encode);
 constexpr unsigned kAll = 0xFFFFu;
 
-const OptionSpec kOptions[] = {
+const OptionDef kOptions[] = {
     {kOutput, "output", 'o', true, kConvert | bit(Command::Generate)},
     {kForce, "force", 'f', false, kConvert | bit(Command::Generate)},
     {kRecursive, "recursive", 'r', false, kConvert | bit(Command::Info)},
@@ -169,11 +169,11 @@ struct NamedChoices {
 };
 
 // Applies one option; returns kExitOk, -1 (help or version shown) or kExitUsage.
-int applyOption(const OptionSpec& spec, const std::string& shown, const std::string& value,
+int applyOption(const OptionDef& option, const std::string& shown, const std::string& value,
                 Settings* s, NamedChoices* named) {
   uint64_t n = 0;
   auto bad = [&](const char* what) { return usageError("invalid " + std::string(what) + " '" + value + "' for " + shown); };
-  switch (spec.id) {
+  switch (option.id) {
     case kOutput:
       if (value.empty()) return bad("output name");
       s->output = value;
@@ -302,13 +302,13 @@ int parseCommandLine(int argc, char** argv, Settings* s) {
     if (arg[1] == '-') {
       size_t eq = arg.find('=');
       std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-      const OptionSpec* spec = nullptr;
-      for (const OptionSpec& o : kOptions)
-        if (name == o.longName) spec = &o;
-      if (spec == nullptr || (spec->commands & mine) == 0)
+      const OptionDef* option = nullptr;
+      for (const OptionDef& o : kOptions)
+        if (name == o.longName) option = &o;
+      if (option == nullptr || (option->commands & mine) == 0)
         return usageError("unrecognized option '--" + name + "' for " + commandName(s->command));
       std::string value;
-      if (spec->takesValue) {
+      if (option->takesValue) {
         if (eq != std::string::npos) {
           value = arg.substr(eq + 1);
         } else if (i + 1 < argc) {
@@ -319,19 +319,19 @@ int parseCommandLine(int argc, char** argv, Settings* s) {
       } else if (eq != std::string::npos) {
         return usageError("option '--" + name + "' takes no argument");
       }
-      int rc = applyOption(*spec, "--" + name, value, s, &named);
+      int rc = applyOption(*option, "--" + name, value, s, &named);
       if (rc != kExitOk) return rc;
       continue;
     }
     // One or more short options: -rf, -j2, -o out.png, -oout.png
     for (size_t k = 1; k < arg.size(); ++k) {
-      const OptionSpec* spec = nullptr;
-      for (const OptionSpec& o : kOptions)
-        if (o.shortName != 0 && o.shortName == arg[k]) spec = &o;
-      if (spec == nullptr || (spec->commands & mine) == 0)
+      const OptionDef* option = nullptr;
+      for (const OptionDef& o : kOptions)
+        if (o.shortName != 0 && o.shortName == arg[k]) option = &o;
+      if (option == nullptr || (option->commands & mine) == 0)
         return usageError(std::string("invalid option -- '") + arg[k] + "' for " + commandName(s->command));
       std::string value;
-      if (spec->takesValue) {
+      if (option->takesValue) {
         if (k + 1 < arg.size()) {
           value = arg.substr(k + 1);
         } else if (i + 1 < argc) {
@@ -341,7 +341,7 @@ int parseCommandLine(int argc, char** argv, Settings* s) {
         }
         k = arg.size();
       }
-      int rc = applyOption(*spec, std::string("-") + spec->shortName, value, s, &named);
+      int rc = applyOption(*option, std::string("-") + option->shortName, value, s, &named);
       if (rc != kExitOk) return rc;
     }
   }

@@ -182,7 +182,7 @@ inline size_t lineCount(const std::string& text) {
 
 // A PNG as stored: samples of `bitDepth` bits (8 or 16; 16-bit samples big-endian as in
 // the file), `channels` per pixel, rows packed.
-struct PngSpec {
+struct PngImage {
   uint32_t width = 0, height = 0;
   uint8_t colourType = 6;  // 0 grey, 2 RGB, 3 palette, 4 grey + alpha, 6 RGBA
   uint8_t bitDepth = 8;
@@ -193,37 +193,37 @@ struct PngSpec {
   uint16_t greyKey = 0;
 };
 
-inline bool writePngFile(const std::string& path, const PngSpec& spec) {
+inline bool writePngFile(const std::string& path, const PngImage& image) {
   spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
   spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
   spng_ihdr ihdr{};
-  ihdr.width = spec.width;
-  ihdr.height = spec.height;
-  ihdr.bit_depth = spec.bitDepth;
-  ihdr.color_type = spec.colourType;
+  ihdr.width = image.width;
+  ihdr.height = image.height;
+  ihdr.bit_depth = image.bitDepth;
+  ihdr.color_type = image.colourType;
   spng_set_ihdr(ctx, &ihdr);
-  if (spec.colourType == 3) {
+  if (image.colourType == 3) {
     spng_plte plte{};
-    plte.n_entries = uint32_t(spec.palette.size());
-    for (size_t i = 0; i < spec.palette.size(); ++i) {
-      plte.entries[i].red = spec.palette[i][0];
-      plte.entries[i].green = spec.palette[i][1];
-      plte.entries[i].blue = spec.palette[i][2];
+    plte.n_entries = uint32_t(image.palette.size());
+    for (size_t i = 0; i < image.palette.size(); ++i) {
+      plte.entries[i].red = image.palette[i][0];
+      plte.entries[i].green = image.palette[i][1];
+      plte.entries[i].blue = image.palette[i][2];
     }
     spng_set_plte(ctx, &plte);
-    if (!spec.trnsAlpha.empty()) {
+    if (!image.trnsAlpha.empty()) {
       spng_trns trns{};
-      trns.n_type3_entries = uint32_t(spec.trnsAlpha.size());
-      std::memcpy(trns.type3_alpha, spec.trnsAlpha.data(), spec.trnsAlpha.size());
+      trns.n_type3_entries = uint32_t(image.trnsAlpha.size());
+      std::memcpy(trns.type3_alpha, image.trnsAlpha.data(), image.trnsAlpha.size());
       spng_set_trns(ctx, &trns);
     }
   }
-  if (spec.colourType == 0 && spec.hasGreyKey) {
+  if (image.colourType == 0 && image.hasGreyKey) {
     spng_trns trns{};
-    trns.gray = spec.greyKey;
+    trns.gray = image.greyKey;
     spng_set_trns(ctx, &trns);
   }
-  int rc = spng_encode_image(ctx, spec.samples.data(), spec.samples.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+  int rc = spng_encode_image(ctx, image.samples.data(), image.samples.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
   size_t size = 0;
   int error = 0;
   void* png = rc == 0 ? spng_get_png_buffer(ctx, &size, &error) : nullptr;

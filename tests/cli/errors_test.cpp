@@ -129,7 +129,7 @@ TEST(CliBadInput, BlpClaimingAnEnormousSize) {
 // a file no reader opens.
 TEST(CliBadInput, SideAboveTheReadersLimit) {
   ScratchDir dir;
-  PngSpec wide;
+  PngImage wide;
   wide.width = 40000;
   wide.height = 1;
   wide.colourType = 0;

@@ -137,7 +137,7 @@ TEST(CliOptions, SameBytesAsTheXnViewPlugin) {
   const uint32_t w = 37, h = 29;
   struct Input {
     const char* name;
-    PngSpec png;
+    PngImage png;
     int bitsPerPixel;
     Bytes rows;
     size_t rowBytes;

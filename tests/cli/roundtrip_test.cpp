@@ -142,8 +142,8 @@ TEST(CliSixteenBit, SameFileAsTheHighBytes) {
     // The file stores each sample's high byte first: the meaning the tool must take.
     Bytes stored = storedSamples(dir / "wide.png");
     ASSERT_EQ(stored.size(), wide.png.samples.size());
-    PngSpec narrowSpec = highBytes(wide.png);
-    for (size_t i = 0; i < narrowSpec.samples.size(); ++i) ASSERT_EQ(stored[2 * i], narrowSpec.samples[i]) << i;
+    PngImage narrowPng = highBytes(wide.png);
+    for (size_t i = 0; i < narrowPng.samples.size(); ++i) ASSERT_EQ(stored[2 * i], narrowPng.samples[i]) << i;
     ASSERT_TRUE(writePngFile(dir / "narrow.png", highBytes(wide.png)));
     for (const Format& f : kFormats) {
       SCOPED_TRACE(std::string(kindName(kind)) + " " + f.name);

@@ -36,7 +36,7 @@ inline bool kindIsIndexed(InputKind k) {
 }
 
 struct SourceImage {
-  PngSpec png;
+  PngImage png;
   Bytes rgba;  // what the image stands for, 8 bits a sample
 };
 
@@ -122,8 +122,8 @@ inline SourceImage makeSource(InputKind kind, uint32_t w = 37, uint32_t h = 29) 
 }
 
 // The 8-bit PNG with the same meaning as a 16-bit source: its high bytes.
-inline PngSpec highBytes(const PngSpec& wide) {
-  PngSpec narrow = wide;
+inline PngImage highBytes(const PngImage& wide) {
+  PngImage narrow = wide;
   narrow.bitDepth = 8;
   narrow.samples.clear();
   for (size_t i = 0; i < wide.samples.size(); i += 2) {

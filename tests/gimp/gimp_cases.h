@@ -22,7 +22,7 @@
 
 namespace vellum::gimptest {
 
-using clitest::PngSpec;
+using clitest::PngImage;
 using Bytes = std::vector<uint8_t>;
 
 // ---- Source images ---------------------------------------------------------------------
@@ -82,8 +82,8 @@ inline std::array<uint8_t, 3> colourMapEntry(uint32_t i) {
   return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16)};
 }
 
-inline PngSpec makePng(PngKind kind, uint32_t w, uint32_t h) {
-  PngSpec png;
+inline PngImage makePng(PngKind kind, uint32_t w, uint32_t h) {
+  PngImage png;
   png.width = w;
   png.height = h;
   png.bitDepth = 8;

@@ -113,10 +113,10 @@ std::wstring fileDialogFolder(HWND dialog) {
   return path;
 }
 
-std::wstring fileDialogSpec(HWND dialog) {
-  wchar_t spec[MAX_PATH * 2] = {};
-  SendMessageW(dialog, CDM_GETSPEC, MAX_PATH * 2, reinterpret_cast<LPARAM>(spec));
-  return spec;
+std::wstring fileDialogTypedName(HWND dialog) {
+  wchar_t typed[MAX_PATH * 2] = {};
+  SendMessageW(dialog, CDM_GETSPEC, MAX_PATH * 2, reinterpret_cast<LPARAM>(typed));
+  return typed;
 }
 
 }  // namespace host

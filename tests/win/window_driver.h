@@ -50,7 +50,7 @@ void enterOptions(HWND dialog, uint32_t word);
 
 // Explorer-style Open and Save dialogs: folder shown, file name typed so far.
 std::wstring fileDialogFolder(HWND dialog);
-std::wstring fileDialogSpec(HWND dialog);
+std::wstring fileDialogTypedName(HWND dialog);
 std::wstring windowTitle(HWND window);
 
 }  // namespace host

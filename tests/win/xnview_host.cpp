@@ -1049,7 +1049,7 @@ HOST_TEST_NAMED(showDialogForPicture, "tool.show_dialog") {
 
 struct FileDialogSeen {
   int count = 0;
-  std::wstring folder, spec, title;
+  std::wstring folder, typedName, title;
 };
 
 // Opens `ansiName` for reading while recording and cancelling any file dialog.
@@ -1057,7 +1057,7 @@ void* openWatched(const Plugin& p, const std::string& ansiName, FileDialogSeen* 
   host::WindowDriver driver(nullptr, [seen](HWND d) {
     ++seen->count;
     seen->folder = host::fileDialogFolder(d);
-    seen->spec = host::fileDialogSpec(d);
+    seen->typedName = host::fileDialogTypedName(d);
     seen->title = host::windowTitle(d);
     PostMessageW(d, WM_COMMAND, IDCANCEL, 0);
   });
@@ -1113,7 +1113,7 @@ HOST_TEST(names.two_matches_show_open_dialog_in_the_folder) {
   CHECK(c == nullptr);  // cancelled
   CHECK_EQ(seen.count, 1);
   CHECK(sameFolder(seen.folder, work));
-  CHECK(seen.spec.empty());
+  CHECK(seen.typedName.empty());
   if (c != nullptr) p.loadExit(c);
 }
 
@@ -1160,7 +1160,7 @@ HOST_TEST(names.save_dialog_in_folder_typed_name_gets_extension) {
     host::WindowDriver driver(nullptr, [&seen](HWND d) {
       ++seen.count;
       seen.folder = host::fileDialogFolder(d);
-      seen.spec = host::fileDialogSpec(d);
+      seen.typedName = host::fileDialogTypedName(d);
       // Type a name without extension and press Save.
       SendMessageW(d, CDM_SETCONTROLTEXT, 0x480 /* edt1 */, reinterpret_cast<LPARAM>(L"typed"));
       SendMessageW(d, CDM_SETCONTROLTEXT, 0x47C /* cmb13 */, reinterpret_cast<LPARAM>(L"typed"));
@@ -1171,7 +1171,7 @@ HOST_TEST(names.save_dialog_in_folder_typed_name_gets_extension) {
   }
   CHECK_EQ(seen.count, 1);
   CHECK(sameFolder(seen.folder, out));
-  CHECK(seen.spec.empty());
+  CHECK(seen.typedName.empty());
   REQUIRE(c != nullptr);
   const unsigned char row[6] = {1, 2, 3, 4, 5, 6};
   p.savePutLine(c, 0, row);
