@@ -14,25 +14,6 @@ namespace vellum::cli {
 
 namespace {
 
-// The writer's output area, grown on request (a JPEG level of noise at high quality can
-// need more than the initial 8 bytes a pixel).
-struct GrowableArea {
-  std::unique_ptr<uint8_t[]> bytes;
-};
-
-bool growArea(void* context, uint64_t minCapacity, BlpOutput* output) {
-  auto* area = static_cast<GrowableArea*>(context);
-  uint64_t capacity = output->capacity + output->capacity / 2;
-  if (capacity < minCapacity) capacity = minCapacity;
-  std::unique_ptr<uint8_t[]> bigger = allocateBytes(capacity);
-  if (!bigger) return false;
-  if (output->data != nullptr) std::memcpy(bigger.get(), output->data, size_t(output->capacity));
-  area->bytes = std::move(bigger);
-  output->data = area->bytes.get();
-  output->capacity = capacity;
-  return true;
-}
-
 // Builds the BLP bytes of a decoded PNG. Grey without alpha, RGB and RGBA take the path of
 // the XnView plug-in (bytes per pixel 1, 3 or 4), so that both write the same bytes; a
 // paletted PNG keeps its own entry count, and indexed images with alpha go to the writer
@@ -69,15 +50,16 @@ Outcome encodeFile(const Job& job, const Settings& settings) {
                        " pixels cannot be saved as BLP (sides 1 to 32768)");
   }
 
-  GrowableArea area;
+  // The output area grows on request: a JPEG level of noise at high quality can need more
+  // than the initial 8 bytes a pixel.
   BlpOutput output;
   output.capacity = blpOutputCapacity(picture.width, picture.height);
-  area.bytes = allocateBytes(output.capacity);
-  output.data = area.bytes.get();
+  std::unique_ptr<uint8_t[]> area = allocateBytes(output.capacity);
+  output.data = area.get();
   output.growContext = &area;
-  output.grow = growArea;
+  output.grow = growHeapOutput;
   uint64_t length = 0;
-  BlpStatus status = area.bytes ? buildFromPng(&picture, settings.save, &output, &length) : BlpStatus::OutOfMemory;
+  BlpStatus status = area ? buildFromPng(&picture, settings.save, &output, &length) : BlpStatus::OutOfMemory;
   picture.pixels.reset();
   if (status != BlpStatus::Ok) {
     abandonOutput(&out);

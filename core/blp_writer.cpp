@@ -19,6 +19,17 @@ uint64_t blpOutputCapacity(uint32_t width, uint32_t height) {
   return uint64_t(width) * height * 8 + 6144;
 }
 
+bool growHeapOutput(void* heapBytes, uint64_t minCapacity, BlpOutput* output) {
+  auto* bytes = static_cast<std::unique_ptr<uint8_t[]>*>(heapBytes);
+  std::unique_ptr<uint8_t[]> bigger = allocateBytes(minCapacity);
+  if (!bigger) return false;
+  if (output->data != nullptr) std::memcpy(bigger.get(), output->data, size_t(std::min(output->capacity, minCapacity)));
+  *bytes = std::move(bigger);
+  output->data = bytes->get();
+  output->capacity = minCapacity;
+  return true;
+}
+
 BlpStatus checkSaveSize(uint32_t width, uint32_t height) {
   if (width < 1 || height < 1 || width > 65535 || height > 65535) return BlpStatus::BadDimensions;
   // A save holds the pixels (4 bytes a pixel), the output area (8) and, for JPEG, the

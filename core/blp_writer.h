@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "core/blp_format.h"
 #include "core/blp_status.h"
@@ -40,6 +41,10 @@ struct SaveImage {
 
 // The recommended initial output capacity: width * height * 8 + 6144 bytes.
 uint64_t blpOutputCapacity(uint32_t width, uint32_t height);
+
+// A `grow` for an output area held in a std::unique_ptr<uint8_t[]>, which is the
+// growContext: moves the bytes written so far into a new area of `minCapacity` bytes.
+bool growHeapOutput(void* heapBytes, uint64_t minCapacity, BlpOutput* output);
 
 // Whether an image of this size can be saved at all: sides 1 to 65535 (a side of 65536
 // would need a 17th mipmap table entry) and pixel buffers addressable on this build.

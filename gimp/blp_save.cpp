@@ -112,25 +112,6 @@ void expandIndexedPixels(HostImage* image, uint64_t first, uint64_t count, const
   }
 }
 
-namespace {
-
-// The writer's output area, grown on request (a JPEG level of noise at high quality can
-// need more than the initial 8 bytes a pixel).
-bool growArea(void* context, uint64_t minCapacity, BlpOutput* output) {
-  auto* file = static_cast<EncodedBlp*>(context);
-  uint64_t capacity = output->capacity + output->capacity / 2;
-  if (capacity < minCapacity) capacity = minCapacity;
-  std::unique_ptr<uint8_t[]> bigger = allocateBytes(capacity);
-  if (!bigger) return false;
-  if (output->data != nullptr) std::memcpy(bigger.get(), output->data, size_t(output->capacity));
-  file->bytes = std::move(bigger);
-  output->data = file->bytes.get();
-  output->capacity = capacity;
-  return true;
-}
-
-}  // namespace
-
 BlpStatus encodeHostImage(HostImage* image, const SaveOptions& options, EncodedBlp* file,
                           uint64_t initialCapacity) {
   file->length = 0;
@@ -140,8 +121,8 @@ BlpStatus encodeHostImage(HostImage* image, const SaveOptions& options, EncodedB
   file->bytes = allocateBytes(output.capacity);
   if (!file->bytes) return BlpStatus::OutOfMemory;
   output.data = file->bytes.get();
-  output.growContext = file;
-  output.grow = growArea;
+  output.growContext = &file->bytes;  // grown on request: JPEG noise can pass 8 bytes a pixel
+  output.grow = growHeapOutput;
 
   // True colour (3 or 4 bytes a pixel) and indexed input (1 byte a pixel, palette-expanded,
   // with or without its own alpha) take the shared path of the plug-ins and `vellum encode`.

@@ -8,6 +8,7 @@
 //   errors:  damaged files and bad parameters, each followed by a load that must work.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include "cli/cli_harness.h"  // PNG files through libspng, running `vellum`
 #include "core/blp_format.h"
 #include "core/blp_status.h"
+#include "support/blp_bytes.h"  // headers and words written byte by byte
 
 namespace vellum::gimptest {
 
@@ -120,29 +122,9 @@ inline PngImage makePng(PngKind kind, uint32_t w, uint32_t h) {
 
 // ---- Files written byte by byte --------------------------------------------------------
 
-inline void putLe(Bytes& b, size_t at, uint32_t v) {
-  if (b.size() < at + 4) b.resize(at + 4);
-  storeU32(b.data() + at, v);
-}
-
-inline uint32_t blp2Word(uint8_t compression, uint8_t alphaDepth, uint8_t alphaType) {
-  return uint32_t(compression) | uint32_t(alphaDepth) << 8 | uint32_t(alphaType) << 16 | 1u << 24;
-}
-
-// A header of either layout with level 0 at `offset`, `size` bytes.
-inline Bytes blpHeader(const char* magic, uint32_t storage, uint32_t word8, uint32_t w, uint32_t h, uint32_t offset,
-                       uint32_t size) {
-  const bool blp2 = std::strcmp(magic, "BLP2") == 0;
-  Bytes b(blp2 ? kBlp2HeaderSize : kBlp1HeaderSize, 0);
-  std::memcpy(b.data(), magic, 4);
-  putLe(b, 4, storage);
-  putLe(b, 8, word8);
-  putLe(b, 12, w);
-  putLe(b, 16, h);
-  putLe(b, blp2 ? 20 : 28, offset);
-  putLe(b, blp2 ? 84 : 92, size);
-  return b;
-}
+using vellum::testing::blp2Word;
+using vellum::testing::blpHeader;
+using vellum::testing::putU32;
 
 inline Bytes noiseBytes(size_t count, uint32_t seed) {
   Bytes b(count);
@@ -191,7 +173,8 @@ inline Bytes dxtFile(uint32_t w, uint32_t h, uint8_t alphaType, uint32_t blockBy
 inline Bytes rawFile(uint32_t w, uint32_t h, uint32_t seed) {
   Bytes level = noiseBytes(size_t(w) * h * 4, seed);
   Bytes file = blpHeader("BLP2", 1, blp2Word(3, 8, 0), w, h, kBlp2HeaderSize, uint32_t(level.size()));
-  file.insert(file.end(), level.begin(), level.end());
+  file.resize(kBlp2HeaderSize + level.size());
+  std::copy(level.begin(), level.end(), file.begin() + kBlp2HeaderSize);
   return file;
 }
 
@@ -402,14 +385,14 @@ inline std::vector<ErrorCase> errorCases() {
        [] { Bytes b = blpHeader("BLP2", 1, blp2Word(2, 0, 0), 4, 4, 148, 8); b.resize(100); return b; }},
       {"FileTooShort", BlpStatus::FileTooShort,
        [] { Bytes b = blpHeader("BLP1", 1, 0, 4, 4, 1180, 16); b.resize(160); return b; }},
-      {"ZeroWidth", BlpStatus::BadDimensions, [] { Bytes b = dxtFile(4, 4, 0, 8, 30); putLe(b, 12, 0); return b; }},
+      {"ZeroWidth", BlpStatus::BadDimensions, [] { Bytes b = dxtFile(4, 4, 0, 8, 30); putU32(b, 12, 0); return b; }},
       {"HugeHeight", BlpStatus::BadDimensions,
-       [] { Bytes b = dxtFile(4, 4, 0, 8, 31); putLe(b, 16, 40000); return b; }},
-      {"BadStorage", BlpStatus::BadStorage, [] { Bytes b = dxtFile(4, 4, 0, 8, 32); putLe(b, 4, 2); return b; }},
+       [] { Bytes b = dxtFile(4, 4, 0, 8, 31); putU32(b, 16, 40000); return b; }},
+      {"BadStorage", BlpStatus::BadStorage, [] { Bytes b = dxtFile(4, 4, 0, 8, 32); putU32(b, 4, 2); return b; }},
       {"BadCompression", BlpStatus::BadCompression, [] { Bytes b = dxtFile(8, 8, 0, 8, 33); b[8] = 9; return b; }},
-      {"EmptyLevel", BlpStatus::EmptyLevel, [] { Bytes b = dxtFile(8, 8, 0, 8, 34); putLe(b, 84, 0); return b; }},
+      {"EmptyLevel", BlpStatus::EmptyLevel, [] { Bytes b = dxtFile(8, 8, 0, 8, 34); putU32(b, 84, 0); return b; }},
       {"PaletteOverlap", BlpStatus::NoPaletteRoom,
-       [] { Bytes b = palettedFile("BLP1", 8, 8, 0, 35); putLe(b, 28, 100); return b; }},
+       [] { Bytes b = palettedFile("BLP1", 8, 8, 0, 35); putU32(b, 28, 100); return b; }},
       {"Missing", BlpStatus::IoError, nullptr},
   };
 }

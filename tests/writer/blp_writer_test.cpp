@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <random>
 
+#include "core/blp_reader.h"
 #include "core/blp_writer.h"
 #include "core/dxt_decode.h"
 #include "quantize/dl3.h"
@@ -320,6 +322,33 @@ TEST(WriterJpeg, NoiseAtQualityHundredGrowsTheOutputInsteadOfOverrunningIt) {
             BlpStatus::OutOfMemory);
   EXPECT_EQ(length, 0u);
   for (size_t i = 2000; i < area.size(); ++i) ASSERT_EQ(area[i], 0xA5) << i;
+}
+
+TEST(WriterJpeg, HeapOutputGrowsFromOneByteAPixelToTheSameFile) {
+  const uint32_t side = 256;
+  const Bytes pixels = noise(side, side, 41);
+  const SaveOptions options = optionsFor(BlpContentType::Blp2Jpeg, 0, QuantizerKind::MedianCut, 100);
+  Bytes palette(1024, 0);
+  std::vector<Bytes> files;
+  for (uint64_t capacity : {blpOutputCapacity(side, side), uint64_t(side) * side}) {
+    Bytes work = pixels;  // the writer works in place
+    BlpOutput output;
+    output.capacity = capacity;
+    std::unique_ptr<uint8_t[]> area = allocateBytes(capacity);
+    output.data = area.get();
+    output.growContext = &area;
+    output.grow = growHeapOutput;
+    uint64_t length = 0;
+    ASSERT_EQ(encodeBlpImage(side, side, 4, palette.data(), work.data(), options, &output, &length), BlpStatus::Ok);
+    ASSERT_EQ(output.data, area.get());  // the context owns the area the output points into
+    ASSERT_LE(length, output.capacity);
+    if (capacity < blpOutputCapacity(side, side)) {
+      EXPECT_GT(output.capacity, capacity);
+    }
+    files.emplace_back(output.data, output.data + length);
+  }
+  EXPECT_EQ(files[0], files[1]);
+  EXPECT_EQ(readAll(files[1]).status, BlpStatus::Ok);
 }
 
 TEST(WriterLimits, SidesOf65536AndEmptyImagesAreRefused) {
