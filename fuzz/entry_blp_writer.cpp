@@ -143,7 +143,7 @@ void checkReadBack(const std::vector<uint8_t>& file, uint32_t w, uint32_t h, con
   const uint8_t a = outputAlphaDepth(type, source.hasAlpha());
   BlpReader reader;
   FUZZ_REQUIRE(blpReaderOpen(&reader, memorySource(file.data(), file.size())) == BlpStatus::Ok);
-  const BlpHeader& header = reader.header;
+  const BlpHeader& header = reader.file.header;
   const bool blp1 = type == BlpContentType::Blp1Jpeg || type == BlpContentType::Blp1Paletted;
   FUZZ_REQUIRE(std::memcmp(header.magic, blp1 ? "BLP1" : "BLP2", 4) == 0);
   FUZZ_REQUIRE(header.width == w && header.height == h);

@@ -273,14 +273,14 @@ TEST(BlpReaderDxt, BlockRowsAreDecodedOncePerFourRows) {
     Opened o(file);
     ASSERT_EQ(o.info.bitsPerPixel, 32u);
     for (uint32_t y = h; y-- > 0;) o.row(y);
-    EXPECT_EQ(o.reader.blockRowDecodes, 3u);
+    EXPECT_EQ(o.reader.decoder.blockRowDecodes, 3u);
   }
   {
     Opened o(file);
     o.row(0);
     o.row(4);
     o.row(1);
-    EXPECT_EQ(o.reader.blockRowDecodes, 3u);  // block row 0 twice, block row 1 once
+    EXPECT_EQ(o.reader.decoder.blockRowDecodes, 3u);  // block row 0 twice, block row 1 once
   }
 }
 

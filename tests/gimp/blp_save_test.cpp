@@ -115,8 +115,8 @@ ReadBack readBack(const EncodedBlp& file) {
   r.status = blpReaderOpen(&reader, memorySource(file.bytes.get(), file.length));
   if (r.status == BlpStatus::Ok) r.status = blpReaderDescribe(&reader, &r.info);
   if (r.status != BlpStatus::Ok) return r;
-  r.header = reader.header;
-  if (reader.hasPalette) std::memcpy(r.palette, file.bytes.get() + reader.headerSize, 1024);
+  r.header = reader.file.header;
+  if (reader.file.hasPalette) std::memcpy(r.palette, file.bytes.get() + reader.file.headerSize, 1024);
   r.rows.resize(size_t(r.info.bytesPerRow * r.info.height));
   for (uint32_t y = 0; y < r.info.height; ++y) blpReaderReadRow(&reader, y, &r.rows[size_t(y * r.info.bytesPerRow)]);
   blpReaderClose(&reader);
