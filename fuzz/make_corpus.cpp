@@ -277,6 +277,7 @@ int main(int argc, char** argv) {
     writeSeed("imagine_load", name, withPrefix({uint8_t(0xF8 | (i % 2) | (i % 3 == 0 ? 4 : 0)), 0xFE}, file));
     // Levels 0 to 3 through the level view; a GIMP load of level 0 or a thumbnail.
     writeSeed("level_load", name, withPrefix({uint8_t((i % 4) | ((i % 3) << 4))}, file));
+    writeSeed("library", name, withPrefix({uint8_t(i * 13)}, file));
     ++i;
   }
 
