@@ -30,25 +30,23 @@ BlpStatus prepareJpegLevel(BlpReader* reader) {
   if (sharedBytes + levelBytes > UINT32_MAX) levelBytes = UINT32_MAX - sharedBytes;
 
   const uint64_t pixels = uint64_t(h.width) * h.height;
-  const uint64_t storeBytes = jpegDecodeStoreBytes(h.width, h.height);
+  const uint64_t decoderBytes = jpegDecoderBytes(h.width, h.height);
   std::unique_ptr<uint8_t[]> image = allocateBytes(pixels * 4);
   std::unique_ptr<uint8_t[]> stream = allocateBytes(sharedBytes + levelBytes + 1);
-  std::unique_ptr<uint8_t[]> store = storeBytes ? allocateBytes(storeBytes) : nullptr;
+  // Room to align the decoder's memory, which the allocator need not do.
+  std::unique_ptr<uint8_t[]> store = decoderBytes ? allocateBytes(decoderBytes + kJpegDecoderAlignment - 1) : nullptr;
   if (!image || !stream || !store) return BlpStatus::OutOfMemory;
 
   readSourceOrZero(source, sharedStart, uint32_t(sharedBytes), stream.get());
   readSourceOrZero(source, reader->levelOffset, uint32_t(levelBytes), stream.get() + sharedBytes);
 
-  auto* state = reinterpret_cast<JpegDecodeState*>(store.get());
-  state->input = stream.get();
-  state->remaining = uint32_t(sharedBytes + levelBytes);
-  state->output = image.get();
-  state->width = h.width;
-  state->height = h.height;
-  state->coefficients = reinterpret_cast<int16_t*>(store.get() + sizeof(JpegDecodeState));
-  state->progressCallback = nullptr;
-  state->progressContext = nullptr;
-  decodeJpeg(state);
+  const uintptr_t base = reinterpret_cast<uintptr_t>(store.get());
+  const uintptr_t aligned = (base + kJpegDecoderAlignment - 1) & ~uintptr_t(kJpegDecoderAlignment - 1);
+  JpegDecoder* decoder = jpegDecoderInit(reinterpret_cast<void*>(aligned), decoderBytes, h.width, h.height);
+  JpegOutput output;
+  output.pixels = image.get();
+  output.stride = int64_t(h.width) * 4;
+  decodeJpeg(decoder, stream.get(), uint32_t(sharedBytes + levelBytes), output);
   store.reset();
   stream.reset();
 

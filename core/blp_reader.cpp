@@ -219,7 +219,7 @@ void blpReaderReadRow(BlpReader* reader, uint32_t y, uint8_t* destination) {
       }
       break;
     case BlpDecodeMode::Jpeg:
-      std::memcpy(destination, reader->buffer.get() + uint64_t(reader->header.height - 1 - y) * rowBytes, rowBytes);
+      std::memcpy(destination, reader->buffer.get() + uint64_t(y) * rowBytes, rowBytes);
       break;
     case BlpDecodeMode::None:
       break;

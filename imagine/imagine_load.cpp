@@ -90,25 +90,26 @@ void loadJpeg(LoadContext* load, const BlpHeader& h, const Level& level) {
     stream = joined;
   }
 
-  uint8_t* store = hostAllocate(host, jpegDecodeStoreBytes(h.width, h.height));
+  // The host's allocator need not align the decoder's memory: room to do it here.
+  const uint64_t decoderBytes = jpegDecoderBytes(h.width, h.height);
+  uint8_t* store = decoderBytes ? hostAllocate(host, decoderBytes + kJpegDecoderAlignment - 1) : nullptr;
   uint8_t* pixels = host.pixelMemory(load->image);
   if (store == nullptr || pixels == nullptr) {
     load->request->errorCode = kImagineOutOfMemory;
     return;
   }
-  auto* state = reinterpret_cast<JpegDecodeState*>(store);
-  state->input = stream;
-  state->remaining = uint32_t(streamBytes);
-  // The host image is a bottom-up 32-bit bitmap: its pixel memory starts with the last
-  // row, which is where the decoder puts the first row of the stream.
-  state->output = pixels;
-  state->width = h.width;
-  state->height = h.height;
-  state->coefficients = reinterpret_cast<int16_t*>(store + sizeof(JpegDecodeState));
+  const uintptr_t aligned =
+      (reinterpret_cast<uintptr_t>(store) + kJpegDecoderAlignment - 1) & ~uintptr_t(kJpegDecoderAlignment - 1);
+  JpegDecoder* decoder = jpegDecoderInit(reinterpret_cast<void*>(aligned), decoderBytes, h.width, h.height);
+  // The host image is a bottom-up 32-bit bitmap: its pixel memory starts with the last row.
+  const int64_t rowBytes = int64_t(h.width) * 4;
+  JpegOutput output;
+  output.pixels = pixels + (int64_t(h.height) - 1) * rowBytes;
+  output.stride = -rowBytes;
   load->record.total = 100;
-  state->progressCallback = load->reporting ? jpegProgress : nullptr;
-  state->progressContext = load;
-  decodeJpeg(state);
+  output.progress = load->reporting ? jpegProgress : nullptr;
+  output.progressContext = load;
+  decodeJpeg(decoder, stream, uint32_t(streamBytes), output);
 }
 
 void loadIndexedRows(LoadContext* load, const BlpHeader& h, const Level& level) {

@@ -128,11 +128,11 @@ int16_t checkLevelInFile(const ReadLevel& level, uint64_t fileLength) {
 
 JpegBufferLayout jpegBufferLayout(uint32_t rows, uint32_t columns, uint32_t levelOffset, uint32_t levelSize) {
   JpegBufferLayout layout;
-  const uint64_t store = jpegDecodeStoreBytes(columns, rows);
+  const uint64_t store = jpegDecoderBytes(columns, rows);
   if (store == 0) return layout;
   layout.streamOffset = uint64_t(rows) * columns * 4;
   layout.stateOffset = alignUp16(layout.streamOffset + levelOffset + levelSize);
-  layout.totalBytes = layout.stateOffset + store;
+  layout.totalBytes = layout.stateOffset + store + kJpegDecoderAlignment - 1;
   return layout;
 }
 
@@ -184,7 +184,7 @@ void flipRows(uint8_t* pixels, uint32_t rows, uint64_t rowBytes) {
 namespace {
 
 // The JPEG level in one chunk: shared header and level bytes form one stream behind the
-// pixels; the decoder writes the image bottom row first, so it is turned over.
+// pixels, decoded top row first into the pixels.
 int16_t readJpegLevel(PluginGlobals* g, const PsPlatform& platform, intptr_t file) {
   const uint32_t headerSize = contentHasLongHeader(g->contentCode) ? kBlp1HeaderSize : kBlp2HeaderSize;
   const JpegBufferLayout layout = jpegBufferLayout(g->rows, g->columns, g->levelOffset, g->levelSize);
@@ -202,17 +202,14 @@ int16_t readJpegLevel(PluginGlobals* g, const PsPlatform& platform, intptr_t fil
   status = psReadAt(platform, file, g->levelOffset, stream + sharedBytes, g->levelSize);
   if (status != ps::kNoErr) return status;
 
-  auto* state = reinterpret_cast<JpegDecodeState*>(g->pixels + layout.stateOffset);
-  state->input = stream;
-  state->remaining = sharedBytes + g->levelSize;
-  state->output = g->pixels;
-  state->width = g->columns;
-  state->height = g->rows;
-  state->coefficients = reinterpret_cast<int16_t*>(g->pixels + layout.stateOffset + sizeof(JpegDecodeState));
-  state->progressCallback = nullptr;
-  state->progressContext = nullptr;
-  decodeJpeg(state);
-  flipRows(g->pixels, g->rows, uint64_t(g->columns) * 4);
+  const uintptr_t base = reinterpret_cast<uintptr_t>(g->pixels + layout.stateOffset);
+  const uintptr_t aligned = (base + kJpegDecoderAlignment - 1) & ~uintptr_t(kJpegDecoderAlignment - 1);
+  JpegDecoder* decoder = jpegDecoderInit(reinterpret_cast<void*>(aligned), jpegDecoderBytes(g->columns, g->rows),
+                                         g->columns, g->rows);
+  JpegOutput output;
+  output.pixels = g->pixels;
+  output.stride = int64_t(g->columns) * 4;
+  decodeJpeg(decoder, stream, sharedBytes + g->levelSize, output);
   g->rowsDone = g->rows;
   return ps::kNoErr;
 }

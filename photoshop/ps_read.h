@@ -64,7 +64,9 @@ int16_t checkLevelInFile(const ReadLevel& level, uint64_t fileLength);
 //   0                   the decoded pixels, 4 * rows * columns bytes
 //   4 * rows * columns  the stream: shared JPEG header (at most levelOffset bytes, as it lies
 //                       in the file before the level) followed by the level's bytes
-//   stateOffset         the decoder state and its coefficient buffer (16-byte aligned)
+//   stateOffset         the decoder's working memory (16-byte aligned from the buffer's start;
+//                       kJpegDecoderAlignment - 1 bytes of slack follow it, so that the
+//                       memory can be aligned whatever the host's buffer address)
 struct JpegBufferLayout {
   uint64_t streamOffset = 0;
   uint64_t stateOffset = 0;
