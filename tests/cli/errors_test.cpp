@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "cli_harness.h"
@@ -62,6 +63,46 @@ TEST(CliBadInput, TruncatedBlp) {
     RunResult info = runVellum({"info", dir / "cut.blp"});
     EXPECT_EQ(info.exitCode, kBadInput);
     expectOneLineAbout(info, dir / "cut.blp");
+  }
+  EXPECT_FALSE(anyTemporary(dir.path));
+}
+
+// A level cut by the end of the file, or JPEG data flipped inside, is an error naming the
+// file and what was wrong: nothing is written unless --salvage asks for what was recovered.
+TEST(CliBadInput, DamagedLevelIsAnErrorUnlessSalvaged) {
+  ScratchDir dir;
+  struct Case {
+    const char* format;
+    bool flip;
+    const char* message;
+  };
+  for (const Case& c : {Case{"blp2-paletted8", false, "level 0 runs past the end of the file"},
+                        Case{"blp1-jpeg", false, "JPEG data ends after"},
+                        Case{"blp2-jpeg", true, "JPEG data"}}) {
+    SCOPED_TRACE(c.format);
+    makeBlp(dir, "whole.blp", c.format);
+    Bytes blp = readBytes(dir / "whole.blp");
+    const size_t at = c.format[3] == '2' ? 20 : 28;
+    const uint32_t offset = uint32_t(blp[at]) | uint32_t(blp[at + 1]) << 8 | uint32_t(blp[at + 2]) << 16 | uint32_t(blp[at + 3]) << 24;
+    if (c.flip) {
+      for (size_t i = blp.size() - 40; i < blp.size() - 8; i += 3) blp[i] ^= 0x5A;  // inside the last scan
+    } else {
+      blp.resize(offset + (blp.size() - offset) / 3);
+    }
+    writeBytes(dir / "bad.blp", blp);
+    RunResult r = runVellum({"decode", dir / "bad.blp"});
+    EXPECT_EQ(r.exitCode, kBadInput);
+    expectOneLineAbout(r, dir / "bad.blp");
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_FALSE(fileExists(dir / "bad.png"));
+    RunResult salvaged = runVellum({"decode", "--salvage", "-q", dir / "bad.blp"});
+    EXPECT_EQ(salvaged.exitCode, 0);
+    EXPECT_NE(salvaged.err.find("warning: "), std::string::npos) << salvaged.err;
+    EXPECT_TRUE(fileExists(dir / "bad.png"));
+    RunResult info = runVellum({"info", "--verify", dir / "bad.blp"});
+    EXPECT_EQ(info.exitCode, kBadInput);
+    expectOneLineAbout(info, dir / "bad.blp");
+    std::remove((dir / "bad.png").c_str());
   }
   EXPECT_FALSE(anyTemporary(dir.path));
 }
