@@ -239,7 +239,10 @@ TEST(SourceLayouts, GiveTheBytesOfTheWorkingOrderStage) {
         working[4 * i] = entry(indices[i], red ? 0 : 2);
         working[4 * i + 1] = entry(indices[i], 1);
         working[4 * i + 2] = entry(indices[i], red ? 2 : 0);
-        working[4 * i + 3] = c.alpha == Opaque ? 255 : c.alpha == FromPixel ? alphas[i] : entry(indices[i], 3);
+        working[4 * i + 3] = c.alpha == FromPixel             ? alphas[i]
+                             : indexed && indices[i] >= entries ? 0  // an entry of zero bytes
+                             : c.alpha == Opaque                ? 255
+                                                                : entry(indices[i], 3);
       }
       for (uint32_t i = 0; i < entries; ++i)
         for (int k = 0; k < 4; ++k) stagePalette[4 * i + k] = entry(i, k < 3 ? 2 - k : 3);
