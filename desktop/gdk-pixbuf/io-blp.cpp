@@ -54,6 +54,15 @@ bool openBytes(const std::vector<guchar>& bytes, FileHandle* handle, GError** er
 GdkPixbuf* decodePixbuf(vellum_file* file, const ScaledRead& plan, GError** error) {
   vellum_info info;
   vellum_get_info(file, &info);
+  // A level that does not fit in the file is refused before its memory is taken (a damaged
+  // header can claim 32768 x 32768 pixels).
+  vellum_level_info level;
+  if (vellum_get_level_info(file, plan.level, &level) == VELLUM_OK && (level.damage & VELLUM_DAMAGE_ERRORS) != 0) {
+    setError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE,
+             (level.damage & VELLUM_DAMAGE_PAST_END) != 0 ? "the image runs past the end of the file"
+                                                          : "the image data is shorter than the image");
+    return nullptr;
+  }
   const bool alpha = info.alpha_bits != 0;
   GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, alpha, 8, int(plan.width), int(plan.height));
   if (pixbuf == nullptr) {

@@ -40,6 +40,17 @@ QImage finish(QImage image, QImage::Format wanted) {
   return image.convertToFormat(wanted);
 }
 
+// Qt 6 refuses images over QImageReader's allocation limit (256 MiB unless the program
+// changes it); Qt 5 has no such limit.
+bool allocate(QSize size, QImage::Format format, QImage* image) {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+  return QImageIOHandler::allocateImage(size, format, image);
+#else
+  *image = QImage(size, format);
+  return !image->isNull();
+#endif
+}
+
 struct Opened {
   vellum_file* file = nullptr;
   ~Opened() { vellum_close(file); }
@@ -158,12 +169,16 @@ bool BlpIoHandler::load() const {
 
 bool BlpIoHandler::readLevel(int level, QImage* image) const {
   vellum_level_info info;
-  if (vellum_get_level_info(file_, uint32_t(level), &info) != VELLUM_OK || info.state != VELLUM_LEVEL_STORED)
+  // A level that does not fit in the file is refused before its memory is taken (a damaged
+  // header can claim 32768 x 32768 pixels).
+  if (vellum_get_level_info(file_, uint32_t(level), &info) != VELLUM_OK || info.state != VELLUM_LEVEL_STORED ||
+      (info.damage & VELLUM_DAMAGE_ERRORS) != 0)
     return false;
   const QImage::Format wanted = formatForLayout(info.layout);
   const bool indexed = wanted == QImage::Format_Indexed8;
-  QImage decoded(int(info.width), int(info.height), indexed ? QImage::Format_Indexed8 : kDecodeFormat);
-  if (decoded.isNull()) return false;
+  QImage decoded;
+  if (!allocate(QSize(int(info.width), int(info.height)), indexed ? QImage::Format_Indexed8 : kDecodeFormat, &decoded))
+    return false;
   if (indexed) {
     uint8_t palette[1024];
     if (vellum_get_palette(file_, palette) != VELLUM_OK) return false;
@@ -188,8 +203,8 @@ bool BlpIoHandler::readScaled(QImage* image) const {
   if (plan.thumbnail) {
     vellum_info info;
     vellum_get_info(file_, &info);
-    QImage decoded(int(plan.width), int(plan.height), kDecodeFormat);
-    if (decoded.isNull()) return false;
+    QImage decoded;
+    if (!allocate(QSize(int(plan.width), int(plan.height)), kDecodeFormat, &decoded)) return false;
     const int status = vellum_thumbnail(file_, plan.side, kArgbLayout, decoded.bits(),
                                         ptrdiff_t(decoded.bytesPerLine()), nullptr, nullptr, nullptr);
     if (status < 0) return false;
