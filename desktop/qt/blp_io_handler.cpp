@@ -67,68 +67,93 @@ int writeToDevice(void* context, const void* bytes, size_t count) {
   return device->write(static_cast<const char*>(bytes), qint64(count)) == qint64(count);
 }
 
+// A QImage in the encoder's terms, with whatever had to be converted kept alive.
+struct EncoderSource {
+  QImage converted;
+  QVector<uint8_t> palette;      // red, green, blue, alpha an entry
+  QVector<uint8_t> indexAlpha;   // index, alpha a pixel
+  vellum_image image = {};
+};
+
 // Hands a QImage to the encoder as `vellum encode` hands it a PNG: indexed and grey images
 // as indices with their palette (no quantizer runs, the palette is kept), the rest as true
-// colour with or without alpha. `converted` keeps alive whatever had to be converted.
-bool describeSource(const QImage& image, QImage* converted, QVector<uint8_t>* palette, vellum_image* source) {
-  *source = vellum_image{};
-  source->width = uint32_t(image.width());
-  source->height = uint32_t(image.height());
+// colour with or without alpha. An indexed image with transparent colours carries its alpha
+// a pixel, beside opaque palette entries, as a paletted PNG with transparency does.
+bool describeSource(const QImage& image, EncoderSource* source) {
+  vellum_image& out = source->image;
+  out.width = uint32_t(image.width());
+  out.height = uint32_t(image.height());
   switch (image.format()) {
     case QImage::Format_Mono:
     case QImage::Format_MonoLSB:
     case QImage::Format_Indexed8: {
-      *converted = image.convertToFormat(QImage::Format_Indexed8);
-      const QVector<QRgb> table = converted->colorTable();
+      source->converted = image.convertToFormat(QImage::Format_Indexed8);
+      const QImage& indexed = source->converted;
+      const QVector<QRgb> table = indexed.colorTable();
       if (table.isEmpty() || table.size() > 256) return false;
-      palette->resize(table.size() * 4);
+      source->palette.resize(table.size() * 4);
       bool alpha = false;
       for (int i = 0; i < table.size(); ++i) {
-        (*palette)[4 * i + 0] = uint8_t(qRed(table[i]));
-        (*palette)[4 * i + 1] = uint8_t(qGreen(table[i]));
-        (*palette)[4 * i + 2] = uint8_t(qBlue(table[i]));
-        (*palette)[4 * i + 3] = uint8_t(qAlpha(table[i]));
+        source->palette[4 * i + 0] = uint8_t(qRed(table[i]));
+        source->palette[4 * i + 1] = uint8_t(qGreen(table[i]));
+        source->palette[4 * i + 2] = uint8_t(qBlue(table[i]));
+        source->palette[4 * i + 3] = 255;
         alpha = alpha || qAlpha(table[i]) != 255;
       }
       // An index past the colour table would name an entry the encoder does not have.
-      for (int y = 0; y < converted->height(); ++y) {
-        const uchar* row = converted->constScanLine(y);
-        for (int x = 0; x < converted->width(); ++x)
+      for (int y = 0; y < indexed.height(); ++y) {
+        const uchar* row = indexed.constScanLine(y);
+        for (int x = 0; x < indexed.width(); ++x)
           if (row[x] >= table.size()) return false;
       }
-      source->layout = VELLUM_LAYOUT_INDICES;
-      source->palette_count = uint32_t(table.size());
-      source->has_alpha = alpha;
+      out.palette_count = uint32_t(table.size());
+      if (!alpha) {
+        out.layout = VELLUM_LAYOUT_INDICES;
+        out.pixels = indexed.constBits();
+        out.stride = ptrdiff_t(indexed.bytesPerLine());
+        break;
+      }
+      source->indexAlpha.resize(indexed.width() * indexed.height() * 2);
+      uint8_t* to = source->indexAlpha.data();
+      for (int y = 0; y < indexed.height(); ++y) {
+        const uchar* row = indexed.constScanLine(y);
+        for (int x = 0; x < indexed.width(); ++x, to += 2) {
+          to[0] = row[x];
+          to[1] = uint8_t(qAlpha(table[row[x]]));
+        }
+      }
+      out.layout = VELLUM_LAYOUT_INDICES_ALPHA;
+      out.pixels = source->indexAlpha.constData();
+      out.stride = ptrdiff_t(indexed.width()) * 2;
+      out.has_alpha = 1;
       break;
     }
     case QImage::Format_Grayscale8:
     case QImage::Format_Grayscale16: {
-      *converted = image.convertToFormat(QImage::Format_Grayscale8);
-      palette->resize(1024);
+      source->converted = image.convertToFormat(QImage::Format_Grayscale8);
+      source->palette.resize(1024);
       for (int i = 0; i < 256; ++i) {
-        (*palette)[4 * i + 0] = (*palette)[4 * i + 1] = (*palette)[4 * i + 2] = uint8_t(i);
-        (*palette)[4 * i + 3] = 255;
+        source->palette[4 * i + 0] = source->palette[4 * i + 1] = source->palette[4 * i + 2] = uint8_t(i);
+        source->palette[4 * i + 3] = 255;
       }
-      source->layout = VELLUM_LAYOUT_INDICES;
-      source->palette_count = 256;
+      out.layout = VELLUM_LAYOUT_INDICES;
+      out.palette_count = 256;
+      out.pixels = source->converted.constBits();
+      out.stride = ptrdiff_t(source->converted.bytesPerLine());
       break;
     }
-    default:
-      if (image.hasAlphaChannel()) {
-        *converted = image.convertToFormat(QImage::Format_RGBA8888);
-        source->layout = VELLUM_LAYOUT_RGBA;
-        source->has_alpha = 1;
-      } else {
-        *converted = image.convertToFormat(QImage::Format_RGB888);
-        source->layout = VELLUM_LAYOUT_RGB;
-      }
+    default: {
+      const bool alpha = image.hasAlphaChannel();
+      source->converted = image.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+      out.layout = alpha ? VELLUM_LAYOUT_RGBA : VELLUM_LAYOUT_RGB;
+      out.has_alpha = alpha ? 1 : 0;
+      out.pixels = source->converted.constBits();
+      out.stride = ptrdiff_t(source->converted.bytesPerLine());
       break;
+    }
   }
-  if (converted->isNull()) return false;
-  source->pixels = converted->constBits();
-  source->stride = ptrdiff_t(converted->bytesPerLine());
-  source->palette = palette->isEmpty() ? nullptr : palette->constData();
-  return true;
+  out.palette = source->palette.isEmpty() ? nullptr : source->palette.constData();
+  return !source->converted.isNull();
 }
 
 }  // namespace
@@ -240,11 +265,9 @@ bool BlpIoHandler::write(const QImage& image) {
   if (quality_ >= 0) options.quality = qBound(1, quality_, 100);
   options.progressive = progressive_ ? 1 : 0;
 
-  QImage converted;
-  QVector<uint8_t> palette;
-  vellum_image source;
-  if (!describeSource(image, &converted, &palette, &source)) return false;
-  return vellum_encode(&source, &options, writeToDevice, device(), nullptr, nullptr) == VELLUM_OK;
+  EncoderSource source;
+  if (!describeSource(image, &source)) return false;
+  return vellum_encode(&source.image, &options, writeToDevice, device(), nullptr, nullptr) == VELLUM_OK;
 }
 
 bool BlpIoHandler::supportsOption(ImageOption option) const {

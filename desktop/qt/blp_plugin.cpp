@@ -17,10 +17,10 @@ class BlpImagePlugin : public QImageIOPlugin {
     return capabilities;
   }
 
-  QImageIOHandler* create(QIODevice* device, const QByteArray& format) const override {
+  QImageIOHandler* create(QIODevice* device, const QByteArray& /*format*/) const override {
     auto* handler = new BlpIoHandler;
     handler->setDevice(device);
-    handler->setFormat(format.isEmpty() ? QByteArray("blp") : format);
+    handler->setFormat("blp");
     return handler;
   }
 };

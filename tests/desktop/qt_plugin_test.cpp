@@ -78,7 +78,7 @@ TEST_F(QtPlugin, EveryContentTypeReadsAsVellumDecodeInItsFormat) {
   } cases[] = {
       {"rgb-blp1-paletted", QImage::Format_Indexed8},  {"rgb-blp2-paletted8", QImage::Format_Indexed8},
       {"rgb-blp2-paletted4", QImage::Format_Indexed8}, {"rgb-blp2-paletted1", QImage::Format_Indexed8},
-      {"rgb-blp1-jpeg", QImage::Format_RGB32},         {"rgb-blp2-jpeg", QImage::Format_RGB32},
+      {"rgb-blp1-jpeg", QImage::Format_RGB32},         {"rgb-blp2-jpeg", QImage::Format_ARGB32},  // "BLP2" JPEG: alpha
       {"rgb-blp2-dxt", QImage::Format_RGB32},          {"rgba-blp1-paletted", QImage::Format_ARGB32},
       {"rgba-blp2-paletted8", QImage::Format_ARGB32},  {"rgba-blp2-paletted4", QImage::Format_ARGB32},
       {"rgba-blp2-paletted1", QImage::Format_ARGB32},  {"rgba-blp1-jpeg", QImage::Format_ARGB32},
