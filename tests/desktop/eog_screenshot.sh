@@ -11,7 +11,7 @@ for tool in eog Xvfb import convert xwininfo update-mime-database; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 rm -rf "$work" && mkdir -p "$work/data/mime/packages" "$work/home" || exit 1
-cp "$mime_xml" "$work/data/mime/packages/" && update-mime-database "$work/data/mime" || exit 1
+cp "$mime_xml" "$work/data/mime/packages/" && update-mime-database "$work/data/mime" >/dev/null 2>&1 || exit 1
 
 texture=$work/texture.blp
 if [ -n "$docs_source" ]; then
