@@ -106,15 +106,19 @@ inline bool writeSmallTextures(const std::string& dir) {
          writeFile(dir + "/paletted2.blp", smallTexture(testing::blp2Word(1, 2, 0), paletted));
 }
 
-// Encodes rgba.png and rgb.png of `dir` (the caller makes them) into every content type,
-// "rgba-blp2-dxt.blp" and so on, and writes the byte-by-byte samples beside them.
-inline bool writeSamples(const std::string& dir) {
+// A scratch folder with the samples: rgba.png (generated), rgb.png (the same without its
+// alpha channel), each encoded into every content type ("rgba-blp2-dxt.blp" ...), the
+// byte-by-byte files and levels.blp. Empty when something failed.
+inline std::string makeSamples(const char* name) {
+  const std::string dir = scratchDir(name);
+  bool ok = !dir.empty() && runVellum("generate --size 64 '" + dir + "/rgba.png'") &&
+            std::system(("convert '" + dir + "/rgba.png' -alpha off 'PNG24:" + dir + "/rgb.png'").c_str()) == 0;
   for (const char* format : kFormats)
     for (const char* kind : {"rgba", "rgb"})
-      if (!runVellum("encode --format " + std::string(format) + " -o '" + dir + "/" + kind + "-" + format + ".blp' '" +
-                     dir + "/" + kind + ".png'"))
-        return false;
-  return writeSmallTextures(dir) && writeFile(dir + "/levels.blp", levelsTexture());
+      ok = ok && runVellum("encode --format " + std::string(format) + " -o '" + dir + "/" + kind + "-" + format +
+                           ".blp' '" + dir + "/" + kind + ".png'");
+  ok = ok && writeSmallTextures(dir) && writeFile(dir + "/levels.blp", levelsTexture());
+  return ok ? dir : std::string();
 }
 
 // Damaged copies of two samples, one fault each.

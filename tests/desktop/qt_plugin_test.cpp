@@ -38,23 +38,17 @@ class QtPlugin : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     ASSERT_TRUE(QImageReader::supportedImageFormats().contains("blp"));
-    dir = new std::string(scratchDir("qt"));
-    const std::string base = *dir + "/";
-    ASSERT_TRUE(runVellum("generate --size 64 '" + base + "rgba.png'"));
-    // Sources of every kind `vellum encode` distinguishes, written by Qt's PNG writer.
-    const QImage rgba = readPng(base + "rgba.png");
-    ASSERT_FALSE(rgba.isNull());
-    const QImage rgb = rgba.convertToFormat(QImage::Format_RGB32);
-    QImage indexed = rgb.convertToFormat(QImage::Format_Indexed8);
+    dir = new std::string(makeSamples("qt"));
+    ASSERT_FALSE(dir->empty());
+    // Indexed and grey sources, written by Qt's PNG writer, for QImageWriter.
+    const QString base = QString::fromStdString(*dir + "/");
+    const QImage indexed = QImage(base + "rgb.png").convertToFormat(QImage::Format_Indexed8);
     QImage indexedAlpha = indexed;
     QVector<QRgb> table = indexedAlpha.colorTable();
-    for (int i = 0; i < table.size(); i += 3) table[i] = qRgba(qRed(table[i]), qGreen(table[i]), qBlue(table[i]), i % 256);
+    for (int i = 0; i < table.size(); i += 3) table[i] = qRgba(qRed(table[i]), qGreen(table[i]), qBlue(table[i]), i);
     indexedAlpha.setColorTable(table);
-    ASSERT_TRUE(rgb.save(QString::fromStdString(base + "rgb.png"), "png"));
-    ASSERT_TRUE(indexed.save(QString::fromStdString(base + "indexed.png"), "png"));
-    ASSERT_TRUE(indexedAlpha.save(QString::fromStdString(base + "indexed-alpha.png"), "png"));
-    ASSERT_TRUE(rgb.convertToFormat(QImage::Format_Grayscale8).save(QString::fromStdString(base + "grey.png"), "png"));
-    ASSERT_TRUE(writeSamples(*dir));
+    ASSERT_TRUE(indexed.save(base + "indexed.png", "png") && indexedAlpha.save(base + "indexed-alpha.png", "png"));
+    ASSERT_TRUE(QImage(base + "rgb.png").convertToFormat(QImage::Format_Grayscale8).save(base + "grey.png", "png"));
   }
   static void TearDownTestSuite() {
     std::system(("rm -rf '" + *dir + "'").c_str());
