@@ -2,12 +2,7 @@
 // generated texture, a few written byte by byte, and damaged copies.
 #pragma once
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -15,10 +10,6 @@
 #include <vector>
 
 #include "support/blp_bytes.h"
-
-#ifndef VELLUM_CLI_PATH
-#error "VELLUM_CLI_PATH must name the vellum binary"
-#endif
 
 namespace vellum::desktoptest {
 
@@ -37,12 +28,6 @@ inline void setTestEnvironment() {
 inline bool runVellum(const std::string& arguments) {
   const std::string command = std::string("'") + VELLUM_CLI_PATH + "' " + arguments + " >/dev/null 2>&1";
   return std::system(command.c_str()) == 0;
-}
-
-inline std::string scratchDir(const char* name) {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/vellum-" + name + "-XXXXXX";
-  return mkdtemp(&pattern[0]) != nullptr ? pattern : std::string();
 }
 
 inline Bytes readFile(const std::string& path) {
@@ -110,8 +95,8 @@ inline bool writeSmallTextures(const std::string& dir) {
 // alpha channel), each encoded into every content type ("rgba-blp2-dxt.blp" ...), the
 // byte-by-byte files and levels.blp. Empty when something failed.
 inline std::string makeSamples(const char* name) {
-  const std::string dir = scratchDir(name);
-  bool ok = !dir.empty() && runVellum("generate --size 64 '" + dir + "/rgba.png'") &&
+  std::string dir = std::string("/tmp/vellum-") + name + "-XXXXXX";
+  bool ok = mkdtemp(&dir[0]) != nullptr && runVellum("generate --size 64 '" + dir + "/rgba.png'") &&
             std::system(("convert '" + dir + "/rgba.png' -alpha off 'PNG24:" + dir + "/rgb.png'").c_str()) == 0;
   for (const char* format : kFormats)
     for (const char* kind : {"rgba", "rgb"})

@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
-# Eye of GNOME opens a BLP on a virtual display as on a user's desktop: the MIME type from
-# a database compiled into a folder on XDG_DATA_DIRS, the loader from the build tree's
-# loader cache. The window's screenshot must show the texture's colours.
+# Eye of GNOME opens a BLP on Xvfb: MIME type from a database compiled into a folder on
+# XDG_DATA_DIRS, loader from LOADER_CACHE. The window must show the texture's colours.
 #   eog_screenshot.sh VELLUM LOADER_CACHE MIME_XML WORK_DIR [--docs SOURCE_PNG SCREENSHOT]
 # --docs shows SOURCE_PNG (as "BLP2 JPEG") and keeps the window's picture as SCREENSHOT.
-# Exit 77 (skipped) when eog, Xvfb or ImageMagick is not installed.
+# Exit 77 (skipped) when eog, Xvfb or ImageMagick is absent.
 set -u
 vellum=$1 cache=$2 mime_xml=$3 work=$4 docs_source=${6:-} docs_out=${7:-}
 for tool in eog Xvfb import convert xwininfo update-mime-database; do
@@ -53,5 +52,5 @@ for colour in FF0000 00FF00 0000FF FFFF00; do
   echo "#$colour: ${count:-0} pixels"
   [ "${count:-0}" -ge 14000 ] || status=1
 done
-[ $status -eq 0 ] || { echo "the window does not show the texture's colours"; cat "$work/eog.log"; }
+[ $status -eq 0 ] || cat "$work/eog.log"
 exit $status

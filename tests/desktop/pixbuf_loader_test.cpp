@@ -80,12 +80,10 @@ TEST_F(PixbufLoader, EveryContentTypeAndAlphaDepthGivesVellumDecodePixels) {
 
 TEST_F(PixbufLoader, SizeRequestReadsTheSmallestLevelThatCoversIt) {
   const struct {
-    int width, height;    // asked for in size-prepared
-    uint32_t level;       // the level whose colour the result has
-  } cases[] = {
-      {1024, 1024, 0}, {2048, 512, 0}, {512, 512, 1}, {300, 300, 1}, {128, 128, 3},
-      {100, 40, 3},    {128, 256, 2},  {1, 1, 10},    {3, 3, 8},
-  };
+    int width, height;  // asked for in size-prepared
+    uint32_t level;     // the level whose colour the result has
+  } cases[] = {{1024, 1024, 0}, {2048, 512, 0}, {512, 512, 1}, {300, 300, 1}, {128, 128, 3},
+               {100, 40, 3},    {128, 256, 2},  {1, 1, 10},    {3, 3, 8}};
   const Bytes bytes = readFile(*dir + "/levels.blp");
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));

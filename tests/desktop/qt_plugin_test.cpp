@@ -3,7 +3,6 @@
 // (read by Qt's own PNG reader), detection by content, levels, ScaledSize, written bytes
 // against `vellum encode`, damaged files.
 #include <QBuffer>
-#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QImageReader>
@@ -17,14 +16,8 @@ namespace {
 
 QImage readPng(const std::string& path) { return QImage(QString::fromStdString(path), "png"); }
 
-::testing::AssertionResult samePixels(const QImage& expected, const QImage& actual) {
-  if (expected.isNull() || actual.isNull()) return ::testing::AssertionFailure() << "no image";
-  const QImage a = expected.convertToFormat(QImage::Format_ARGB32), b = actual.convertToFormat(QImage::Format_ARGB32);
-  if (a.size() != b.size()) return ::testing::AssertionFailure() << "sizes differ";
-  for (int y = 0; y < a.height(); ++y)
-    if (std::memcmp(a.constScanLine(y), b.constScanLine(y), size_t(a.width()) * 4) != 0)
-      return ::testing::AssertionFailure() << "row " << y << " differs";
-  return ::testing::AssertionSuccess();
+bool samePixels(const QImage& expected, const QImage& actual) {
+  return !expected.isNull() && expected.convertToFormat(QImage::Format_ARGB32) == actual.convertToFormat(QImage::Format_ARGB32);
 }
 
 bool isFlatColour(const QImage& image, const uint8_t rgb[3]) {
@@ -148,16 +141,13 @@ TEST_F(QtPlugin, QImageWriterWritesTheBytesOfVellumEncode) {
       ASSERT_TRUE(runVellum("encode --force --format " + std::string(format) + " --quality " +
                             std::to_string(c.quality) + (c.progressive ? " --progressive" : "") + " -o '" + expected +
                             "' '" + png + "'"));
-      QBuffer written;
-      written.open(QIODevice::WriteOnly);
-      QImageWriter writer(&written, "blp");
+      const std::string written = *dir + "/written.blp";
+      QImageWriter writer(QString::fromStdString(written), "blp");
       writer.setSubType(format);
       writer.setQuality(c.quality);
       writer.setProgressiveScanWrite(c.progressive);
       ASSERT_TRUE(writer.write(image)) << writer.errorString().toStdString();
-      const Bytes expectedBytes = readFile(expected);
-      EXPECT_TRUE(written.data() == QByteArray(reinterpret_cast<const char*>(expectedBytes.data()),
-                                               int(expectedBytes.size())));
+      EXPECT_TRUE(readFile(written) == readFile(expected));
     }
   }
   QBuffer refused;
