@@ -206,6 +206,30 @@ int encode(const vellum_image* image, const vellum_encode_options* options, vell
   source.paletteCount = image->palette_count;
   source.hasAlpha = image->has_alpha != 0;
 
+  // A palette with transparency (a PNG's tRNS) is alpha a pixel over an opaque palette, as
+  // the command-line tool hands a paletted PNG to the writer: the same pixels, the same bytes.
+  std::unique_ptr<uint8_t[]> indexedAlpha;
+  uint8_t opaquePalette[kBlpPaletteBytes];
+  if (source.layout == BlpPixelLayout::Indices && source.hasAlpha) {
+    indexedAlpha = allocate(uint64_t(image->width) * image->height * 2);
+    if (!indexedAlpha) return VELLUM_ERR_NO_MEMORY;
+    const ptrdiff_t step = image->stride != 0 ? image->stride : ptrdiff_t(image->width);
+    for (uint32_t y = 0; y < image->height; ++y) {
+      const uint8_t* row = source.pixels + ptrdiff_t(y) * step;
+      uint8_t* out = indexedAlpha.get() + uint64_t(y) * image->width * 2;
+      for (uint32_t x = 0; x < image->width; ++x) {
+        out[2 * x] = row[x];
+        out[2 * x + 1] = row[x] < image->palette_count ? image->palette[4 * row[x] + 3] : 0;
+      }
+    }
+    std::memcpy(opaquePalette, image->palette, size_t(image->palette_count) * 4);
+    for (uint32_t i = 0; i < image->palette_count; ++i) opaquePalette[4 * i + 3] = 255;
+    source.layout = BlpPixelLayout::IndicesAlpha;
+    source.pixels = indexedAlpha.get();
+    source.stride = 0;
+    source.palette = opaquePalette;
+  }
+
   BlpOutput output;
   output.grow = growMalloc;
   const uint64_t capacity = blpOutputCapacity(image->width, image->height);
