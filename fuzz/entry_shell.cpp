@@ -35,8 +35,8 @@ int shellEntry(const uint8_t* data, size_t size) {
   const uint8_t choice = control.byte();
   shell::ShellProperties properties;
   const int readable = shell::shellProperties(control.data, control.size, &properties);
-  // Explorer's sides (16 to 256, and larger on wide screens), and odd ones.
-  const uint32_t side = (choice & 0x80) != 0 ? 16u << (choice & 3) : 1u + choice;
+  // Explorer's sides (16 to 256, and up to 2048 on large screens), and odd ones.
+  const uint32_t side = (choice & 0x80) != 0 ? 16u << (choice & 7) : 1u + choice;
   Target target;
   uint32_t width = 0, height = 0;
   const int status = shell::shellThumbnail(control.data, control.size, side, kFuzzMaxDecodePixels, allocate, &target,
