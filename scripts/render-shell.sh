@@ -16,7 +16,7 @@ tiles=()
 for pam in "$work"/*.pam; do
   name=$(basename "$pam" .pam)
   "$magick" -size 96x96 pattern:checkerboard "$pam" -gravity center -composite \
-    -background white -gravity south -splice 0x30 -pointsize 11 \
+    -background white -extent 170x96 -gravity south -splice 0x30 -pointsize 11 \
     -annotate +0+2 "$name\n$(cat "$work/$name.txt")" "$work/$name.tile.png"
   tiles+=("$work/$name.tile.png")
 done
