@@ -10,8 +10,8 @@ out=${2:-$root/docs/shell-thumbnails.png}
 magick=/usr/bin/convert
 work=$(mktemp -d)
 trap 'rm -rf "$work"; bash "$root/cmake/wine-run.sh" "$tree/wine" --cleanup >/dev/null' EXIT
-bash "$root/cmake/wine-run.sh" "$tree/wine" "$tree/tests/shell-host/shell_host.exe" render \
-  "$tree/shell/VellumShell.dll" "$work" >/dev/null
+bash "$root/cmake/wine-run.sh" "$tree/wine" "$tree/tests/shell-host/shell_host.exe" shell.every_content_type \
+  "$tree/shell/VellumShell.dll" "$root/fuzz/corpus/shell" "$work" >/dev/null
 tiles=()
 for pam in "$work"/*.pam; do
   name=$(basename "$pam" .pam)

@@ -3,8 +3,7 @@
 // the shell does, reads thumbnails back with GetDIBits and properties as PROPVARIANTs, and
 // registers and unregisters against Wine's registry. One named check per process:
 //
-//   shell_host NAME VellumShell.dll CORPUS_DIR
-//   shell_host render VellumShell.dll OUT_DIR     (each case's 96-pixel thumbnail, for docs)
+//   shell_host NAME VellumShell.dll CORPUS_DIR [PICTURE_DIR]
 //
 // Expected pixels come from the static library linked here: the level that
 // vellum_decode_level delivers (what `vellum decode --level` writes), scaled by a box
@@ -135,10 +134,9 @@ bool expectedThumb(const Bytes& file, uint32_t side, Thumb* t) {
 // ---- The DLL as Explorer uses it ----
 
 struct Dll {
+  using NoArguments = HRESULT(STDAPICALLTYPE*)();
   HRESULT(STDAPICALLTYPE* getClassObject)(REFCLSID, REFIID, void**) = nullptr;
-  HRESULT(STDAPICALLTYPE* canUnloadNow)() = nullptr;
-  HRESULT(STDAPICALLTYPE* registerServer)() = nullptr;
-  HRESULT(STDAPICALLTYPE* unregisterServer)() = nullptr;
+  NoArguments canUnloadNow = nullptr, registerServer = nullptr, unregisterServer = nullptr;
   HRESULT(STDAPICALLTYPE* install)(BOOL, LPCWSTR) = nullptr;
   std::wstring path;  // as the loaded module reports it: what InprocServer32 must name
 };
@@ -150,10 +148,8 @@ Dll loadDll(const std::wstring& path) {
   auto entry = [module](auto* pointer, const char* name) {
     *pointer = reinterpret_cast<std::remove_pointer_t<decltype(pointer)>>(reinterpret_cast<void*>(GetProcAddress(module, name)));
   };
-  entry(&dll.getClassObject, "DllGetClassObject");
-  entry(&dll.canUnloadNow, "DllCanUnloadNow");
-  entry(&dll.registerServer, "DllRegisterServer");
-  entry(&dll.unregisterServer, "DllUnregisterServer");
+  entry(&dll.getClassObject, "DllGetClassObject"), entry(&dll.canUnloadNow, "DllCanUnloadNow");
+  entry(&dll.registerServer, "DllRegisterServer"), entry(&dll.unregisterServer, "DllUnregisterServer");
   entry(&dll.install, "DllInstall");
   wchar_t buffer[MAX_PATH * 2];
   dll.path.assign(buffer, GetModuleFileNameW(module, buffer, MAX_PATH * 2));
@@ -181,11 +177,10 @@ HRESULT createObject(const Dll& dll, REFCLSID clsid, Interface** object) {
 HRESULT initialize(IUnknown* handler, const Bytes& bytes) {
   IInitializeWithStream* init = nullptr;
   HRESULT hr = handler->QueryInterface(__uuidof(IInitializeWithStream), reinterpret_cast<void**>(&init));
-  if (FAILED(hr)) return hr;
-  IStream* stream = SHCreateMemStream(bytes.data(), UINT(bytes.size()));
-  hr = init->Initialize(stream, STGM_READ);
-  stream->Release();
-  init->Release();
+  IStream* stream = SUCCEEDED(hr) ? SHCreateMemStream(bytes.data(), UINT(bytes.size())) : nullptr;
+  if (SUCCEEDED(hr)) hr = stream != nullptr ? init->Initialize(stream, STGM_READ) : E_OUTOFMEMORY;
+  if (stream != nullptr) stream->Release();
+  if (init != nullptr) init->Release();
   return hr;
 }
 
@@ -219,8 +214,7 @@ HRESULT thumbnail(const Dll& dll, const Bytes& bytes, uint32_t side, Thumb* t, D
 }
 
 std::string valueText(const PROPVARIANT& v) {
-  if (v.vt == VT_UI4) return std::to_string(v.ulVal);
-  std::string s = v.vt == VT_LPWSTR ? "" : "vt " + std::to_string(v.vt);
+  std::string s = v.vt == VT_UI4 ? std::to_string(v.ulVal) : v.vt == VT_LPWSTR ? "" : "vt " + std::to_string(v.vt);
   for (const wchar_t* c = v.vt == VT_LPWSTR ? v.pwszVal : L""; *c != 0; ++c) s += char(*c);
   return s;
 }
@@ -249,6 +243,8 @@ HRESULT properties(const Dll& dll, const Bytes& bytes, std::string* text) {
 }  // namespace
 
 // ---- Every content type: thumbnails at 32, 96 and 256, and the five properties ----
+// With a third argument, a folder, the 96-pixel thumbnails are also written there as PAM
+// files with their compression text (scripts/render-shell.sh draws docs/shell-thumbnails.png).
 
 HOST_TEST(shell.every_content_type) {
   const Dll dll = begin(args);
@@ -256,16 +252,21 @@ HOST_TEST(shell.every_content_type) {
   for (const Case& c : kCases) {
     const Bytes file = encodeCase(c);
     REQUIRE(!file.empty());
+    std::string props;
+    const std::string w = std::to_string(c.width), h = std::to_string(c.height);
+    CHECK_EQ(properties(dll, file, &props), S_OK);
+    CHECK_EQ(props, w + " x " + h + "|" + w + "|" + h + "|" + c.properties);
     for (uint32_t side : kSides) {
       Thumb expected, got;
       const bool decodes = expectedThumb(file, side, &expected);
       CHECK_EQ(thumbnail(dll, file, side, &got), S_OK);
       if (!decodes || !(got == expected)) host::fail(__FILE__, __LINE__, std::string(c.name) + " at " + std::to_string(side));
+      if (side != 96 || args.size() < 3) continue;
+      std::ofstream(host::windowsPath(args[2] + "/" + c.name + ".txt")) << props.substr(props.rfind('|') + 1) << "\n";
+      std::ofstream pam(host::windowsPath(args[2] + "/" + c.name + ".pam"), std::ios::binary);
+      pam << "P7\nWIDTH " << got.width << "\nHEIGHT " << got.height << "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
+      for (size_t i = 0; i < got.bgra.size(); i += 4) pam << got.bgra[i + 2] << got.bgra[i + 1] << got.bgra[i] << got.bgra[i + 3];
     }
-    std::string props;
-    const std::string w = std::to_string(c.width), h = std::to_string(c.height);
-    CHECK_EQ(properties(dll, file, &props), S_OK);
-    CHECK_EQ(props, w + " x " + h + "|" + w + "|" + h + "|" + c.properties);
   }
 }
 
@@ -278,11 +279,7 @@ HOST_TEST(shell.damaged_files_fail_quickly) {
   auto set32 = [](Bytes& b, size_t at, uint32_t v) { for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i)); };
   const Bytes jpeg1 = encodeCase(kCases[0]), jpeg2 = encodeCase(kCases[4]), paletted = encodeCase(kCases[5]),
               dxt = encodeCase(kCases[10]);
-  struct Damaged {
-    const char* name;
-    bool propertiesReadable;  // the header is sound, the pixels are not
-    Bytes file;
-  };
+  struct Damaged { const char* name; bool propertiesReadable; Bytes file; };  // readable: the header is sound
   std::vector<Damaged> files = {{"not_blp", false, Bytes(400, 0x89)},
                                 {"header_only", false, Bytes(jpeg1.begin(), jpeg1.begin() + 150)},
                                 {"zero_width", false, dxt},
@@ -318,8 +315,7 @@ HOST_TEST(shell.damaged_files_fail_quickly) {
   REQUIRE(GetTempPathW(MAX_PATH, folder) != 0 && GetTempFileNameW(folder, L"blp", 0, path) != 0);
   HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   DWORD written = 0;
-  LARGE_INTEGER end;
-  end.QuadPart = (LONGLONG(256) << 20) + 1;
+  LARGE_INTEGER end = {{(256u << 20) + 1, 0}};
   const bool made = WriteFile(file, dxt.data(), DWORD(dxt.size()), &written, nullptr) &&
                     SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
   CloseHandle(file);
@@ -579,8 +575,7 @@ HOST_TEST(shell.regsvr32) {
     if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
       WaitForSingleObject(process.hProcess, 60000);
       GetExitCodeProcess(process.hProcess, &code);
-      CloseHandle(process.hThread);
-      CloseHandle(process.hProcess);
+      CloseHandle(process.hThread), CloseHandle(process.hProcess);
     }
     return code;
   };
@@ -610,30 +605,12 @@ HOST_TEST(shell.regsvr32) {
                          reinterpret_cast<void**>(&store)) == S_OK &&
         initialize(store, file) == S_OK && store->GetValue(kHorizontalSize, &width) == S_OK && width.ulVal == 300);
   if (bitmap != nullptr) DeleteObject(bitmap);
-  if (provider != nullptr) provider->Release();
-  if (store != nullptr) store->Release();
+  for (IUnknown* object : {static_cast<IUnknown*>(provider), static_cast<IUnknown*>(store)})
+    if (object != nullptr) object->Release();
   CHECK_EQ(regsvr32(L"/u"), 0ul);
   CHECK(snapshot(HKEY_LOCAL_MACHINE) == machineBefore);
   CHECK(snapshot(HKEY_CURRENT_USER) == userBefore);
   clearRegistrations();
-}
-
-// ---- docs/shell-thumbnails.png: each case's 96-pixel thumbnail as a PAM file (not a CTest
-// check; scripts/render-shell.sh composes the picture) ----
-
-HOST_TEST_NAMED(renderThumbnails, "render") {
-  const Dll dll = begin(args);
-  REQUIRE(dll.getClassObject != nullptr && args.size() >= 2);
-  for (const Case& c : kCases) {
-    Thumb t;
-    std::string props;
-    const Bytes file = encodeCase(c);
-    REQUIRE(thumbnail(dll, file, 96, &t) == S_OK && properties(dll, file, &props) == S_OK);
-    std::ofstream out(host::windowsPath(args[1] + "/" + c.name + ".pam"), std::ios::binary);
-    out << "P7\nWIDTH " << t.width << "\nHEIGHT " << t.height << "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
-    for (size_t i = 0; i < t.bgra.size(); i += 4) out << t.bgra[i + 2] << t.bgra[i + 1] << t.bgra[i] << t.bgra[i + 3];
-    std::ofstream(host::windowsPath(args[1] + "/" + c.name + ".txt")) << props.substr(props.rfind('|') + 1) << "\n";
-  }
 }
 
 HOST_MAIN()
