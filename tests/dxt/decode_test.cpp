@@ -23,7 +23,7 @@ struct Decoded {
   uint32_t disagreeingPixels = 0;
 };
 
-Decoded compressAndDecode(const Bytes& pixels, uint32_t alphaFlag) {
+Decoded compressAndDecode(const Bytes& pixels, uint32_t alphaFlag, bool cutOut = false) {
   const uint32_t blocksWide = (kWidth + 3) / 4, blocksHigh = (kHeight + 3) / 4;
   const uint32_t blockSize = alphaFlag ? 16 : 8;
   Bytes level(size_t(blocksWide) * blocksHigh * blockSize);
@@ -35,7 +35,7 @@ Decoded compressAndDecode(const Bytes& pixels, uint32_t alphaFlag) {
     for (uint32_t bx = 0; bx < blocksWide; ++bx) {
       const uint8_t* block = &level[(size_t(by) * blocksWide + bx) * blockSize];
       uint8_t ours[64], theirs[64];
-      decodeDxtBlock(block, alphaFlag ? DxtVariant::Dxt5 : DxtVariant::Dxt1, ours);
+      decodeDxtBlock(block, alphaFlag ? DxtVariant::Dxt5 : cutOut ? DxtVariant::Dxt1Alpha : DxtVariant::Dxt1, ours);
       squish::Decompress(theirs, block, alphaFlag ? squish::kDxt5 : squish::kDxt1);
       for (uint32_t k = 0; k < 16; ++k) {
         const uint32_t x = 4 * bx + k % 4, y = 4 * by + k / 4;
@@ -58,6 +58,23 @@ double rms(const Bytes& a, const Bytes& b, int channel) {
     sum += d * d;
   }
   return std::sqrt(sum / double(n));
+}
+
+TEST(DecodedDxt, Dxt1CutOutAlphaIsLibsquishsTransparency) {
+  // libsquish's DXT1 gives pixels of alpha below 128 index 3 of a three-colour block; read
+  // as DXT1 with alpha, exactly those pixels are transparent black, as libsquish decodes.
+  const Bytes pixels = bench::textureRgba(kWidth, kHeight, 5);
+  const Decoded d = compressAndDecode(pixels, 0, true);
+  EXPECT_EQ(d.squish, d.ours);
+  uint32_t transparent = 0;
+  for (size_t i = 0; i < pixels.size(); i += 4) {
+    EXPECT_EQ(d.ours[i + 3], pixels[i + 3] < 128 ? 0 : 255);
+    if (pixels[i + 3] < 128) {
+      EXPECT_EQ(Bytes(&d.ours[i], &d.ours[i + 3]), Bytes(3, 0));
+      ++transparent;
+    }
+  }
+  EXPECT_GT(transparent, 100u);
 }
 
 TEST(DecodedDxt, Dxt5DecodesAlikeInBothDecodersAndStaysCloseToTheSource) {
