@@ -62,13 +62,15 @@ void decodeDxtBlockRow(BlpLevelDecoder* level, uint32_t firstRow) {
   ++level->blockRowDecodes;
 }
 
-// One paletted row: its indices, and its alpha in `alpha` (255 for an opaque level).
-void readPalettedRow(BlpLevelDecoder* level, uint32_t y, uint8_t* indices, uint8_t* alpha) {
+// One paletted row: its indices, and when `wantAlpha` its alpha in `alpha` (255 for an
+// opaque level).
+void readPalettedRow(BlpLevelDecoder* level, uint32_t y, bool wantAlpha, uint8_t* indices, uint8_t* alpha) {
   const BlpLevelFormat& f = level->format;
   const BlpFile& file = *level->file;
   const uint32_t width = f.width;
   const uint64_t pixelsBefore = uint64_t(width) * y;
   readBounded(*level, uint64_t(f.offset) + pixelsBefore, width, indices);
+  if (!wantAlpha) return;
   if (f.layout == BlpPixelLayout::Indices) {
     std::memset(alpha, 255, width);
     return;
@@ -85,12 +87,20 @@ void readPalettedRow(BlpLevelDecoder* level, uint32_t y, uint8_t* indices, uint8
   const uint32_t bytes = uint32_t((bit0 + uint64_t(width) * d + 7) / 8);
   uint8_t* plane = level->scratch.get() + 2 * uint64_t(width);
   const uint32_t got = readBounded(*level, planeStart, bytes, plane);
+  const bool fromPalette = file.policy.missingAlphaFromPalette;
+  if (d == 8 && (got == bytes || !fromPalette)) {
+    std::memcpy(alpha, plane, width);  // missing bytes were read as zero
+    return;
+  }
   const uint32_t mask = (1u << d) - 1;
   const uint32_t scale = 255 / mask;  // 255, 85, 17, 1
-  const bool fromPalette = file.policy.missingAlphaFromPalette;
   uint64_t bit = bit0;
+  if (got == bytes || !fromPalette) {
+    for (uint32_t x = 0; x < width; ++x, bit += d) alpha[x] = uint8_t(((plane[bit / 8] >> (bit % 8)) & mask) * scale);
+    return;
+  }
   for (uint32_t x = 0; x < width; ++x, bit += d) {
-    if (bit / 8 >= got && fromPalette) {
+    if (bit / 8 >= got) {
       alpha[x] = file.palette[4 * indices[x] + 3];
     } else {
       alpha[x] = uint8_t(((plane[bit / 8] >> (bit % 8)) & mask) * scale);
@@ -119,7 +129,7 @@ void palettedRowToLayout(const BlpFile& file, const uint8_t* indices, const uint
       break;
     case BlpPixelLayout::Rgba:
       for (uint32_t x = 0; x < width; ++x) {
-        std::memcpy(out + 4 * uint64_t(x), palette + 4 * indices[x], 3);
+        std::memcpy(out + 4 * uint64_t(x), palette + 4 * indices[x], 4);
         out[4 * uint64_t(x) + 3] = alpha[x];
       }
       break;
@@ -227,7 +237,8 @@ void blpLevelRows(BlpLevelDecoder* level, uint32_t firstRow, uint32_t rowCount, 
       case BlpContent::Paletted: {
         uint8_t* indices = level->scratch.get();
         uint8_t* alpha = indices + width;
-        readPalettedRow(level, y, indices, alpha);
+        const bool wantAlpha = layout != BlpPixelLayout::Indices && layout != BlpPixelLayout::Rgb;
+        readPalettedRow(level, y, wantAlpha, indices, alpha);
         palettedRowToLayout(*level->file, indices, alpha, width, layout, out);
         break;
       }
