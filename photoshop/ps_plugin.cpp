@@ -325,7 +325,7 @@ void writeContinue() {
   image.blueLUT = r->blueLUT;
   image.lutCount = r->lutCount;
   image.transparentIndex = r->transparentIndex;
-  const uint32_t paletteCount = convertHostImage(image, g->pixels, g->palette);
+  const BlpSourceImage source = hostImageSource(image, g->palette, g->pixels);
   r->data = nullptr;
 
   const uint64_t fileImage = fileImageOffset(g->rows, g->columns, g->saveOptions);
@@ -338,8 +338,7 @@ void writeContinue() {
   output.growContext = &store;
   output.grow = growFileImage;
   uint64_t length = 0;
-  result() = encodeHostImage(r->imageMode, image.layout, g->rows, g->columns, g->saveOptions, g->pixels, g->palette,
-                             paletteCount, &output, &length);
+  result() = encodeHostImage(source, g->saveOptions, &output, &length);
   if (result() != ps::kNoErr) return;
   result() = writeFileImage(*session.platform, r->dataFork, output.data, length);
 }
