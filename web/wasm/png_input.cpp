@@ -66,9 +66,10 @@ int decodeRgba8(spng_ctx* ctx, const spng_ihdr& ihdr, std::unique_ptr<uint8_t[]>
   return VELLUM_OK;
 }
 
-// The stored palette indices, one byte a pixel, unpacked from rows of 1, 2, 4 or 8 bits.
-int decodeIndices(spng_ctx* ctx, const spng_ihdr& ihdr, uint32_t entries, std::unique_ptr<uint8_t[]>* out,
-                  std::string* error) {
+// The stored palette indices, unpacked from rows of 1, 2, 4 or 8 bits: one byte a pixel,
+// or index and the entry's tRNS alpha when the PNG has tRNS.
+int decodeIndices(spng_ctx* ctx, const spng_ihdr& ihdr, bool alpha, const spng_trns& trns,
+                  std::unique_ptr<uint8_t[]>* out, std::string* error) {
   const uint32_t depth = ihdr.bit_depth;
   const uint64_t rowBytes = (uint64_t(ihdr.width) * depth + 7) / 8;
   size_t size = 0;
@@ -78,7 +79,7 @@ int decodeIndices(spng_ctx* ctx, const spng_ihdr& ihdr, uint32_t entries, std::u
     return VELLUM_ERR_ARGUMENT;
   }
   std::unique_ptr<uint8_t[]> packed = allocate(size);
-  std::unique_ptr<uint8_t[]> indices = allocate(uint64_t(ihdr.width) * ihdr.height);
+  std::unique_ptr<uint8_t[]> indices = allocate(uint64_t(ihdr.width) * ihdr.height * (alpha ? 2 : 1));
   if (!packed || !indices) {
     *error = vellum_status_text(VELLUM_ERR_NO_MEMORY);
     return VELLUM_ERR_NO_MEMORY;
@@ -88,18 +89,15 @@ int decodeIndices(spng_ctx* ctx, const spng_ihdr& ihdr, uint32_t entries, std::u
     *error = spngReason(rc);
     return VELLUM_ERR_ARGUMENT;
   }
-  const uint32_t mask = (1u << depth) - 1;
+  const uint32_t perByte = 8 / depth, mask = (1u << depth) - 1;
   uint8_t* o = indices.get();
   for (uint32_t y = 0; y < ihdr.height; ++y) {
-    const uint8_t* row = packed.get() + y * rowBytes;
+    const uint8_t* row = packed.get() + uint64_t(y) * rowBytes;
     for (uint32_t x = 0; x < ihdr.width; ++x) {
-      const uint64_t bit = uint64_t(x) * depth;
-      const uint32_t index = (row[bit / 8] >> (8 - depth - bit % 8)) & mask;
-      if (index >= entries) {
-        *error = "corrupt PNG file (a pixel's palette index is past the palette)";
-        return VELLUM_ERR_ARGUMENT;
-      }
-      *o++ = uint8_t(index);
+      const uint32_t shift = 8 - depth * (x % perByte + 1);
+      const uint8_t index = uint8_t((row[x / perByte] >> shift) & mask);
+      *o++ = index;
+      if (alpha) *o++ = index < trns.n_type3_entries ? trns.type3_alpha[index] : 255;
     }
   }
   *out = std::move(indices);
@@ -155,11 +153,11 @@ int readPngSource(const uint8_t* data, size_t size, uint64_t maxPixels, PngSourc
       e[0] = plte.entries[i].red;
       e[1] = plte.entries[i].green;
       e[2] = plte.entries[i].blue;
-      e[3] = hasTrns && i < trns.n_type3_entries ? trns.type3_alpha[i] : 255;
+      e[3] = 255;
     }
-    rc = decodeIndices(png.ctx, ihdr, plte.n_entries, &source->pixels, error);
+    rc = decodeIndices(png.ctx, ihdr, hasTrns, trns, &source->pixels, error);
     if (rc != VELLUM_OK) return rc;
-    image.layout = VELLUM_LAYOUT_INDICES;
+    image.layout = hasTrns ? VELLUM_LAYOUT_INDICES_ALPHA : VELLUM_LAYOUT_INDICES;
     image.palette_count = plte.n_entries;
     image.has_alpha = hasTrns ? 1 : 0;
   } else {

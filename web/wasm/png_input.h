@@ -2,8 +2,8 @@
 // `vellum encode` reads it, so that the page writes the same BLP bytes:
 //   grey, grey + alpha, grey + tRNS -> indices into a 256-entry grey ramp (with alpha
 //                                      per pixel when the PNG has any)
-//   palette (+ tRNS)                 -> the PNG's indices and entries, tRNS as the
-//                                      entries' alpha
+//   palette (+ tRNS)                 -> the PNG's indices and entries (with each
+//                                      pixel's tRNS alpha)
 //   RGB, RGB + tRNS, RGBA            -> true colour R, G, B, A
 // Grey samples below 8 bits are scaled to 8; 16-bit samples keep their high byte.
 #pragma once
