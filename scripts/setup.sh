@@ -13,6 +13,8 @@ packages=(
   xvfb xauth x11-utils imagemagick
   gimp libgimp2.0-dev
   python3
+  # The web page (web/): emscripten, node, and Chromium for its tests.
+  emscripten nodejs chromium
 )
 
 sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -44,6 +46,9 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
+
+# The web page's npm (part of some node packages, its own package in Debian's).
+command -v npm >/dev/null 2>&1 || missing+=(npm)
 
 if [ ${#missing[@]} -eq 0 ] && [ $need_update -eq 0 ]; then
   echo "setup: all packages present"

@@ -7,7 +7,7 @@
 import assert from 'node:assert/strict';
 import { readFileSync, writeFileSync, existsSync } from 'node:fs';
 import { createRequire } from 'node:module';
-import { join } from 'node:path';
+import { join, resolve } from 'node:path';
 import test from 'node:test';
 
 import { blpCorpus, optionSets, pngHeaderOnly, pngSources, run, runStatus, wordText } from './support/corpus.mjs';
@@ -15,9 +15,9 @@ import { blpCorpus, optionSets, pngHeaderOnly, pngSources, run, runStatus, wordT
 const require = createRequire(import.meta.url);
 const build = process.env.VELLUM_WEB_BUILD || 'build/wasm/web';
 const { Codec, Status } = require('../src/codec.js');
-const factory = require(join(process.cwd(), build, 'vellum-codec.js'));
+const factory = require(resolve(build, 'vellum-codec.js'));
 // node 20's fetch cannot load a file path: the module gets its wasm bytes directly.
-const codec = await Codec.load(factory, { wasmBinary: readFileSync(join(process.cwd(), build, 'vellum-codec.wasm')) });
+const codec = await Codec.load(factory, { wasmBinary: readFileSync(resolve(build, 'vellum-codec.wasm')) });
 
 const corpus = blpCorpus(64);
 const sources = pngSources();

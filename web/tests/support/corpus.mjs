@@ -134,6 +134,7 @@ export function blpCorpus(size) {
   const dir = mkdtempSync(join(tmpdir(), 'vellum-web-'));
   const texture = join(dir, 'texture.png');
   run('generate', '--size', String(size), texture);
+  run('generate', '--size', '512', join(dir, 'texture512.png'));
   const blps = {};
   for (const format of FORMATS) {
     const out = join(dir, `texture-${format}.blp`);
