@@ -64,7 +64,7 @@
     try {
       return await answer;
     } catch (error) {
-      if (error instanceof WorkerError && pending.size === 0 && /RuntimeError|Aborted|unreachable/.test(error.message)) {
+      if (error instanceof WorkerError && /RuntimeError|Aborted|unreachable/.test(error.message)) {
         failWorker(error);
       }
       throw error;
