@@ -218,9 +218,18 @@
   function levelProblems(target) {
     const problems = [];
     for (const level of target.levels) {
-      if (level.status !== Status.OK) problems.push(`level ${level.index}: ${level.message || statusWord(level.status)}`);
+      if (level.status === Status.OK) continue;
+      const text = level.message || statusWord(level.status);
+      problems.push(text.startsWith(`level ${level.index} `) ? text : `level ${level.index}: ${text}`);
     }
     return problems;
+  }
+
+  // One line for the file list: the first findings, the rest counted (the level table
+  // has them all).
+  function problemSummary(problems) {
+    if (problems.length <= 2) return problems.join('; ');
+    return `${problems[0]}; ${problems.length - 1} more levels damaged (see the level table)`;
   }
 
   function statusWord(status) {
@@ -236,7 +245,7 @@
     const first = entry.levels[0];
     const problems = levelProblems(entry);
     if (first.status < 0 && first.status !== Status.DAMAGED) {
-      return setState(entry, 'failed', problems.join('; '));
+      return setState(entry, 'failed', problemSummary(problems));
     }
     const png = (await call('png', { key: entry.key, level: 0, salvage: true })).result;
     if (!png.bytes) return setState(entry, 'failed', png.message);
@@ -244,9 +253,9 @@
     const d = entry.description;
     const what = `${d.signature} ${d.content}, ${d.width} x ${d.height}, ${entry.levels.length} level${entry.levels.length > 1 ? 's' : ''}`;
     if (first.status === Status.DAMAGED) {
-      setState(entry, 'warning', `${what}. Damaged: ${problems.join('; ')}. The PNG holds what could be recovered.`, 100);
+      setState(entry, 'warning', `${what}. Damaged: ${problemSummary(problems)}. The PNG holds what could be recovered.`, 100);
     } else if (problems.length) {
-      setState(entry, 'warning', `${what}. ${problems.join('; ')}. PNG ready.`, 100);
+      setState(entry, 'warning', `${what}. ${problemSummary(problems)}. PNG ready.`, 100);
     } else {
       setState(entry, 'done', `${what}. PNG ready.`, 100);
     }
@@ -478,8 +487,9 @@
       if (level.state === 'repeated') notes.push(`repeats level ${level.repeats}`);
       if (level.state === 'empty') notes.push('empty');
       if (level.beyondChain) notes.push('beyond the 1 x 1 level');
-      if (level.damage) notes.push(level.damage);
+      // The decode's own report covers what the table showed; without one, the table's.
       if (decoded && decoded.status !== Status.OK) notes.push(decoded.message || statusWord(decoded.status));
+      else if (level.damage) notes.push(level.damage);
       const damaged = Boolean(level.damage) || (decoded && decoded.status < 0);
       if (notes.length === 0) notes.push(level.state === 'stored' ? 'ok' : level.state);
       const tr = document.createElement('tr');
