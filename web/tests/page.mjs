@@ -239,9 +239,10 @@ test('the page stays responsive during a 2048 x 2048 DXT encode', async () => {
   const took = Date.now() - started;
   const ticks = await page.evaluate(() => { clearInterval(window.tickTimer); return window.ticks; });
   assert.equal(rows[0].state, 'done', rows[0].message);
-  // Run on the page's thread, the encode would stall the timer for its whole length.
+  // Run on the page's thread, the encode would stall the timer for its whole length; a
+  // machine busy with other work delays single ticks (up to 0.75 s seen at load 15).
   assert.ok(took > 300, `the encode took only ${took} ms: too short to tell`);
-  assert.ok(ticks.worst < Math.min(250, took / 2), `the main thread stalled for ${Math.round(ticks.worst)} ms of ${took} ms`);
+  assert.ok(ticks.worst < took / 4, `the main thread stalled for ${Math.round(ticks.worst)} ms of ${took} ms`);
   assert.ok(ticks.count > took / 50, `only ${ticks.count} timer ticks in ${took} ms`);
 });
 
