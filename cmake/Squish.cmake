@@ -1,6 +1,7 @@
 # libsquish: Debian's package for the native tree. The Windows trees build it from Debian's
-# source package (see cmake/SquishWindows.cmake, included when cross-compiling).
-if(WIN32)
+# source package (see cmake/SquishWindows.cmake, included when cross-compiling), and so
+# does the WebAssembly tree (web/).
+if(WIN32 OR EMSCRIPTEN)
   include(${CMAKE_CURRENT_LIST_DIR}/SquishWindows.cmake OPTIONAL RESULT_VARIABLE _squish_win)
   if(NOT _squish_win)
     message(FATAL_ERROR "cmake/SquishWindows.cmake is missing")

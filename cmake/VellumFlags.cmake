@@ -10,8 +10,16 @@ add_compile_options(
   "$<$<COMPILE_LANGUAGE:C,CXX>:${VELLUM_WARNINGS}>"
   "$<$<COMPILE_LANGUAGE:C,CXX>:-ffp-contract=off>")
 
-if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i[3-6]86|x86)$" OR CMAKE_SIZEOF_VOID_P EQUAL 4)
+if(NOT EMSCRIPTEN AND (CMAKE_SYSTEM_PROCESSOR MATCHES "^(i[3-6]86|x86)$" OR CMAKE_SIZEOF_VOID_P EQUAL 4))
   add_compile_options(-msse2 -mfpmath=sse)
+endif()
+
+# WebAssembly (web/): IEEE single precision already, no SIMD (the scalar paths give the
+# native bytes). Native wasm exceptions, so that the core's bad_alloc handling and the
+# DXT bands' fallback to the calling thread work in a build without threads.
+if(EMSCRIPTEN)
+  add_compile_options(-fwasm-exceptions)
+  add_link_options(-fwasm-exceptions)
 endif()
 
 # The fuzz tree (clang only) instruments every library for libFuzzer's coverage and always

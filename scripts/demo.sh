@@ -68,4 +68,13 @@ for f in "${formats[@]}"; do
 done
 echo
 echo "Files: $out/ (texture.png, texture-FORMAT.blp and their decoded texture-FORMAT.png)"
+
+# The web page: built when emscripten is there (scripts/setup.sh installs it).
+echo
+if NODE_PATH=/usr/share/nodejs bash web/build.sh >build/web.log 2>&1; then
+  echo "Web page: open $root/web/dist-single/index.html in a browser (works from disk),"
+  echo "          or serve web/dist/, e.g. python3 -m http.server -d web/dist 8000 -b 127.0.0.1"
+else
+  echo "Web page: build failed, see build/web.log"
+fi
 exit $windows_failed

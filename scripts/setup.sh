@@ -16,6 +16,8 @@ packages=(
   # MIME tools and a GTK viewer for their tests.
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info qtbase5-dev qt6-base-dev eog
   python3 python3-pil
+  # The web page (web/): emscripten, node, and Chromium for its tests.
+  emscripten nodejs chromium
 )
 
 sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -47,6 +49,9 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
+
+# The web page's npm (part of some node packages, its own package in Debian's).
+command -v npm >/dev/null 2>&1 || missing+=(npm)
 
 if [ ${#missing[@]} -eq 0 ] && [ $need_update -eq 0 ]; then
   echo "setup: all packages present"

@@ -96,6 +96,12 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 
 run_fuzz
 
+# The web page (web/): the library and the page built by Debian's emscripten, then its
+# tests: the wasm module under node and the page in Chromium, against the native vellum.
+NODE_PATH=/usr/share/nodejs run_tree wasm -DCMAKE_BUILD_TYPE=Release -DCMAKE_SKIP_INSTALL_RULES=ON -Wno-dev \
+  -DCMAKE_TOOLCHAIN_FILE=/usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake \
+  -DVELLUM_NATIVE_VELLUM="$root/build/native/cli/vellum"
+
 # The Windows trees (mingw-w64), tested under Wine. Their byte-identity tests compare with
 # files written by the native tree's reference tools, found through this one.
 native_reference=$root/build/native/tests/xnview/xnview_reference
