@@ -1,0 +1,188 @@
+// The cluster fit of one colour half: ordering, cluster sums, the searches (the widest
+// lanes this processor has) and the block of the winning split.
+#include <cfloat>
+#include <cstring>
+
+#include "dxt/cluster_search.h"
+#include "dxt/colour_fit.h"
+
+namespace vellum::dxt {
+namespace {
+
+// One float per lane.
+struct ScalarLanes {
+  using F = float;
+  using Mask = bool;
+  static constexpr int kWidth = 1;
+  static F load(const float* p) { return *p; }
+  static void store(float* p, F v) { *p = v; }
+  static F splat(float v) { return v; }
+  static F laneOffsets() { return 0.0f; }
+  static F add(F a, F b) { return a + b; }
+  static F sub(F a, F b) { return a - b; }
+  static F mul(F a, F b) { return a * b; }
+  static F div(F a, F b) { return a / b; }
+  // min(1, max(0, v)) with std::min / std::max's rules: NaN becomes 0.
+  static F clampUnit(F v) {
+    const F low = 0.0f < v ? v : 0.0f;
+    return low < 1.0f ? low : 1.0f;
+  }
+  // Truncation of values in [0.5, 63.5]: the grid point below.
+  static F truncate(F v) { return static_cast<float>(static_cast<int>(v)); }
+  static Mask less(F a, F b) { return a < b; }
+  static Mask both(Mask a, Mask b) { return a && b; }
+  static F select(Mask m, F ifTrue, F ifFalse) { return m ? ifTrue : ifFalse; }
+};
+
+
+// The pair (a, b) at index m of the table.
+void pairAt(const ClusterSums& s, int m, int* a, int* b) {
+  int row = 0;
+  while (s.rowStart[row + 1] <= m) ++row;
+  *a = row;
+  *b = row + (m - s.rowStart[row]);
+}
+
+void loadSum(const ClusterSums& s, int m, float out[4]) {
+  for (int c = 0; c < 4; ++c) out[c] = s.sum[c][m];
+}
+
+int pairIndex(const ClusterSums& s, int a, int b) { return s.rowStart[a] + (b - a); }
+
+const ClusterSearch kScalarSearch = {searchThreeClusters<ScalarLanes>, searchFourClusters<ScalarLanes>};
+
+}  // namespace
+
+void buildClusterSums(const ColourSet& set, const float axis[3], ClusterSums* s) {
+  const int n = set.count;
+  s->count = n;
+  // Stable insertion sort by projection; NaN projections never move.
+  float key[16];
+  for (int i = 0; i < n; ++i) {
+    key[i] = set.point[i][0] * axis[0] + set.point[i][1] * axis[1] + set.point[i][2] * axis[2];
+    s->order[i] = static_cast<uint8_t>(i);
+  }
+  for (int i = 0; i < n; ++i) {
+    for (int j = i; j > 0 && key[j] < key[j - 1]; --j) {
+      const float k = key[j];
+      key[j] = key[j - 1];
+      key[j - 1] = k;
+      const uint8_t o = s->order[j];
+      s->order[j] = s->order[j - 1];
+      s->order[j - 1] = o;
+    }
+  }
+  float weighted[16][4];
+  for (int i = 0; i < n; ++i) {
+    const int c = s->order[i];
+    const float w = set.weight[c];
+    weighted[i][0] = set.point[c][0] * w;
+    weighted[i][1] = set.point[c][1] * w;
+    weighted[i][2] = set.point[c][2] * w;
+    weighted[i][3] = w;  // 1 * w
+  }
+  int m = 0;
+  for (int a = 0; a <= n; ++a) {
+    s->rowStart[a] = m;
+    float run[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    for (int b = a;; ++b) {
+      for (int c = 0; c < 4; ++c) s->sum[c][m] = run[c];
+      ++m;
+      if (b == n) break;
+      for (int c = 0; c < 4; ++c) run[c] += weighted[b][c];
+    }
+  }
+  s->rowStart[n + 1] = m;
+  s->pairCount = m;
+  for (int c = 0; c < 4; ++c) {
+    std::memset(&s->sum[c][m], 0, sizeof(float) * (kPairStride - m));
+    s->total[c] = s->sum[c][n];  // S(0, n)
+  }
+}
+
+void clusterEndpointsThree(const ClusterSums& s, int split, float start[3], float end[3]) {
+  int i, j;
+  pairAt(s, split, &i, &j);
+  float part0[4], part1[4];
+  loadSum(s, pairIndex(s, 0, i), part0);
+  loadSum(s, split, part1);
+  threeClusterError<ScalarLanes, true>(part0, part1, s.total, start, end);
+}
+
+void clusterEndpointsFour(const ClusterSums& s, int split, float start[3], float end[3]) {
+  const int i = split >> 8, m = split & 255;
+  int j, k;
+  pairAt(s, m, &j, &k);
+  float part0[4], part1[4], part2[4];
+  loadSum(s, pairIndex(s, 0, i), part0);
+  loadSum(s, pairIndex(s, i, j), part1);
+  loadSum(s, m, part2);
+  fourClusterError<ScalarLanes, true>(part0, part1, part2, s.total, start, end);
+}
+
+const ClusterSearch* clusterSearchScalar() { return &kScalarSearch; }
+
+const ClusterSearch* clusterSearchAvx2() {
+  // Detected here, outside the AVX2 file, so that no instruction of that file runs before
+  // the check. The check includes the system's support for the AVX registers.
+#if defined(__x86_64__) || defined(__i386__)
+  static const bool supported = [] {
+    if (kClusterSearchAvx2Built == nullptr) return false;
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return supported ? kClusterSearchAvx2Built : nullptr;
+#else
+  return nullptr;
+#endif
+}
+
+const ClusterSearch& clusterSearchBest() {
+  static const ClusterSearch* const best = [] {
+    if (const ClusterSearch* avx2 = clusterSearchAvx2()) return avx2;
+    if (const ClusterSearch* sse2 = clusterSearchSse2()) return sse2;
+    return clusterSearchScalar();
+  }();
+  return *best;
+}
+
+void compressColourBlock(const uint8_t pixels[64], uint32_t mask, ColourBlockKind kind, const ClusterSearch& search,
+                         uint8_t out[8]) {
+  const ColourSet set = gatherColourSet(pixels, mask, kind);
+  const bool dxt1 = kind != ColourBlockKind::FourColour;
+  if (set.count == 0) return writeEmptyColourBlock(set, dxt1, out);
+  if (set.count == 1) return writeSingleColourBlock(set, dxt1, out);
+
+  float axis[3];
+  principalAxis(set, axis);
+  ClusterSums sums;
+  buildClusterSums(set, axis, &sums);
+
+  float start[3], end[3];
+  uint8_t colourIndex[16];
+  float bound = FLT_MAX;
+  if (dxt1) {
+    const ClusterChoice three = search.three(sums, bound);
+    if (three.split != kNoSplit) {
+      clusterEndpointsThree(sums, three.split, start, end);
+      int i, j;
+      pairAt(sums, three.split, &i, &j);
+      for (int p = 0; p < sums.count; ++p) colourIndex[sums.order[p]] = p < i ? 0 : p < j ? 2 : 1;
+      writeColourBlockThree(start, end, colourIndex, set, out);
+      bound = three.error;
+    }
+  }
+  // DXT1 keeps the three-colour block when a pixel is transparent, or unless four colours
+  // do strictly better.
+  if (dxt1 && set.transparent) return;
+  const ClusterChoice four = search.four(sums, bound);
+  if (four.split == kNoSplit) return;
+  clusterEndpointsFour(sums, four.split, start, end);
+  const int i = four.split >> 8;
+  int j, k;
+  pairAt(sums, four.split & 255, &j, &k);
+  for (int p = 0; p < sums.count; ++p) colourIndex[sums.order[p]] = p < i ? 0 : p < j ? 2 : p < k ? 3 : 1;
+  writeColourBlockFour(start, end, colourIndex, set, out);
+}
+
+}  // namespace vellum::dxt
