@@ -2,6 +2,11 @@
 // lanes this processor has) and the block of the winning split.
 #include <cfloat>
 #include <cstring>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "dxt/cluster_search.h"
 #include "dxt/colour_fit.h"
@@ -49,6 +54,39 @@ void loadSum(const ClusterSums& s, int m, float out[4]) {
 
 int pairIndex(const ClusterSums& s, int a, int b) { return s.rowStart[a] + (b - a); }
 
+// order[place] = i where place = number of keys before key i in a stable ascending sort:
+// the keys below it and the equal ones with a smaller index. Keys must not be NaN.
+void placeByRank(const float key[16], int n, uint8_t order[16]) {
+#if defined(__SSE2__)
+  // Sixteen comparisons at a time; unused places hold NaN, which counts nowhere.
+  alignas(16) float padded[16];
+  for (int j = 0; j < 16; ++j) padded[j] = j < n ? key[j] : std::numeric_limits<float>::quiet_NaN();
+  __m128 keys[4];
+  for (int v = 0; v < 4; ++v) keys[v] = _mm_load_ps(padded + 4 * v);
+  const __m128i lane = _mm_setr_epi32(0, 1, 2, 3);
+  for (int i = 0; i < n; ++i) {
+    const __m128 k = _mm_set1_ps(key[i]);
+    __m128i count = _mm_setzero_si128();
+    for (int v = 0; v < 4; ++v) {
+      // Lanes j = 4v .. 4v + 3 that come before i: j < i.
+      const __m128i earlier = _mm_cmplt_epi32(_mm_add_epi32(lane, _mm_set1_epi32(4 * v)), _mm_set1_epi32(i));
+      const __m128 before =
+          _mm_or_ps(_mm_cmplt_ps(keys[v], k), _mm_and_ps(_mm_cmpeq_ps(keys[v], k), _mm_castsi128_ps(earlier)));
+      count = _mm_sub_epi32(count, _mm_castps_si128(before));  // each true lane is -1
+    }
+    count = _mm_add_epi32(count, _mm_shuffle_epi32(count, 0x4E));
+    count = _mm_add_epi32(count, _mm_shuffle_epi32(count, 0xB1));
+    order[_mm_cvtsi128_si32(count)] = static_cast<uint8_t>(i);
+  }
+#else
+  for (int i = 0; i < n; ++i) {
+    int place = 0;
+    for (int j = 0; j < n; ++j) place += (key[j] < key[i]) | ((key[j] == key[i]) & (j < i));
+    order[place] = static_cast<uint8_t>(i);
+  }
+#endif
+}
+
 const ClusterSearch kScalarSearch = {searchThreeClusters<ScalarLanes>, searchFourClusters<ScalarLanes>};
 
 }  // namespace
@@ -56,47 +94,63 @@ const ClusterSearch kScalarSearch = {searchThreeClusters<ScalarLanes>, searchFou
 void buildClusterSums(const ColourSet& set, const float axis[3], ClusterSums* s) {
   const int n = set.count;
   s->count = n;
-  // Stable insertion sort by projection; NaN projections never move.
+  // Stable sort by projection. Without NaNs, a colour's place is the number of colours
+  // before it: smaller, or equal and earlier (no branches to mispredict). A NaN projection
+  // (the axis can be all NaN) compares false with everything, and then only the insertion
+  // sort itself says where each colour ends up.
   float key[16];
+  bool anyNaN = false;
   for (int i = 0; i < n; ++i) {
     key[i] = set.point[i][0] * axis[0] + set.point[i][1] * axis[1] + set.point[i][2] * axis[2];
-    s->order[i] = static_cast<uint8_t>(i);
+    anyNaN |= key[i] != key[i];
   }
-  for (int i = 0; i < n; ++i) {
-    for (int j = i; j > 0 && key[j] < key[j - 1]; --j) {
-      const float k = key[j];
-      key[j] = key[j - 1];
-      key[j - 1] = k;
-      const uint8_t o = s->order[j];
-      s->order[j] = s->order[j - 1];
-      s->order[j - 1] = o;
+  if (!anyNaN) {
+    placeByRank(key, n, s->order);
+  } else {
+    for (int i = 0; i < n; ++i) s->order[i] = static_cast<uint8_t>(i);
+    for (int i = 0; i < n; ++i) {
+      for (int j = i; j > 0 && key[j] < key[j - 1]; --j) {
+        const float k = key[j];
+        key[j] = key[j - 1];
+        key[j - 1] = k;
+        const uint8_t o = s->order[j];
+        s->order[j] = s->order[j - 1];
+        s->order[j - 1] = o;
+      }
     }
   }
-  float weighted[16][4];
+  float weighted[4][16];
   for (int i = 0; i < n; ++i) {
     const int c = s->order[i];
     const float w = set.weight[c];
-    weighted[i][0] = set.point[c][0] * w;
-    weighted[i][1] = set.point[c][1] * w;
-    weighted[i][2] = set.point[c][2] * w;
-    weighted[i][3] = w;  // 1 * w
+    weighted[0][i] = set.point[c][0] * w;
+    weighted[1][i] = set.point[c][1] * w;
+    weighted[2][i] = set.point[c][2] * w;
+    weighted[3][i] = w;  // 1 * w
   }
-  int m = 0;
+  int pairs = 0;
   for (int a = 0; a <= n; ++a) {
-    s->rowStart[a] = m;
-    float run[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-    for (int b = a;; ++b) {
-      for (int c = 0; c < 4; ++c) s->sum[c][m] = run[c];
-      ++m;
-      if (b == n) break;
-      for (int c = 0; c < 4; ++c) run[c] += weighted[b][c];
-    }
+    s->rowStart[a] = pairs;
+    pairs += n + 1 - a;
   }
-  s->rowStart[n + 1] = m;
-  s->pairCount = m;
+  s->rowStart[n + 1] = pairs;
+  s->pairCount = pairs;
+  // Row a holds S(a, a), S(a, a + 1), ..., S(a, n): one running sum each, added left to
+  // right.
   for (int c = 0; c < 4; ++c) {
-    std::memset(&s->sum[c][m], 0, sizeof(float) * (kPairStride - m));
-    s->total[c] = s->sum[c][n];  // S(0, n)
+    const float* w = weighted[c];
+    float* sum = s->sum[c];
+    for (int a = 0; a <= n; ++a) {
+      float* row = sum + s->rowStart[a];
+      float run = 0.0f;
+      row[0] = run;
+      for (int b = a; b < n; ++b) {
+        run += w[b];
+        row[b + 1 - a] = run;
+      }
+    }
+    std::memset(sum + pairs, 0, sizeof(float) * (kPairStride - pairs));
+    s->total[c] = sum[n];  // S(0, n)
   }
 }
 
@@ -137,8 +191,22 @@ const ClusterSearch* clusterSearchAvx2() {
 #endif
 }
 
+const ClusterSearch* clusterSearchAvx512() {
+#if defined(__x86_64__)
+  static const bool supported = [] {
+    if (kClusterSearchAvx512Built == nullptr) return false;
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") != 0;
+  }();
+  return supported ? kClusterSearchAvx512Built : nullptr;
+#else
+  return nullptr;
+#endif
+}
+
 const ClusterSearch& clusterSearchBest() {
   static const ClusterSearch* const best = [] {
+    if (const ClusterSearch* avx512 = clusterSearchAvx512()) return avx512;
     if (const ClusterSearch* avx2 = clusterSearchAvx2()) return avx2;
     if (const ClusterSearch* sse2 = clusterSearchSse2()) return sse2;
     return clusterSearchScalar();

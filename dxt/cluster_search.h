@@ -137,7 +137,7 @@ ClusterChoice searchThreeClusters(const ClusterSums& s, float bound) {
   const int end = s.rowStart[s.count];
   const F limit = L::splat(static_cast<float>(end));
   F dummy[3];
-  for (int m = 1; m < end; m += L::kWidth) {
+  auto evaluate = [&](int m, bool tail) {
     F part0[4], part1[4];
     for (int c = 0; c < 4; ++c) {
       part0[c] = L::load(&spread[c][m]);
@@ -145,41 +145,54 @@ ClusterChoice searchThreeClusters(const ClusterSums& s, float bound) {
     }
     const F error = threeClusterError<L, false>(part0, part1, total, dummy, dummy);
     const F split = L::add(L::splat(static_cast<float>(m)), L::laneOffsets());
-    const typename L::Mask better = L::both(L::less(error, bestError), L::less(split, limit));
+    typename L::Mask better = L::less(error, bestError);
+    if (tail) better = L::both(better, L::less(split, limit));
     bestError = L::select(better, error, bestError);
     bestSplit = L::select(better, split, bestSplit);
-  }
+  };
+  int m = 1;
+  for (; m + L::kWidth <= end; m += L::kWidth) evaluate(m, false);
+  if (m < end) evaluate(m, true);
   return foldLanes<L>(bestError, bestSplit, bound);
 }
 
 template <class L>
 ClusterChoice searchFourClusters(const ClusterSums& s, float bound) {
   using F = typename L::F;
-  alignas(64) float spread[4][kPairStride];  // S(i, j) over the pairs (j, k), for one i
+  // S(i, j) over the pairs (j, k), for one i. Two of them: the next i's is written while
+  // this one is read, so that no load waits for the stores just made.
+  alignas(64) float spread[2][4][kPairStride];
+  auto spreadFor = [&](int i) {
+    const int rowI = s.rowStart[i];
+    spreadRows<L>(s, i, spread[i & 1], [&](int j, int c) { return s.sum[c][rowI + j - i]; });
+  };
   F total[4];
   for (int c = 0; c < 4; ++c) total[c] = L::splat(s.total[c]);
   F bestError = L::splat(bound), bestSplit = L::splat(-1.0f);
   const F limit = L::splat(static_cast<float>(s.pairCount));
   F dummy[3];
+  spreadFor(0);
   for (int i = 0; i < s.count; ++i) {
-    const int rowI = s.rowStart[i];
-    spreadRows<L>(s, i, spread, [&](int j, int c) { return s.sum[c][rowI + j - i]; });
+    if (i + 1 < s.count) spreadFor(i + 1);
+    const float (*part1Of)[kPairStride] = spread[i & 1];
     F part0[4];
     for (int c = 0; c < 4; ++c) part0[c] = L::splat(s.sum[c][i]);  // S(0, i)
     const F base = L::add(L::splat(static_cast<float>(i * 256)), L::laneOffsets());
-    for (int m = i == 0 ? 1 : rowI; m < s.pairCount; m += L::kWidth) {  // (0, 0, 0) is no split
+    auto evaluate = [&](int m, bool tail) {
       F part1[4], part2[4];
       for (int c = 0; c < 4; ++c) {
-        part1[c] = L::load(&spread[c][m]);
+        part1[c] = L::load(&part1Of[c][m]);
         part2[c] = L::load(&s.sum[c][m]);
       }
       const F error = fourClusterError<L, false>(part0, part1, part2, total, dummy, dummy);
-      const F split = L::add(base, L::splat(static_cast<float>(m)));
-      const typename L::Mask better =
-          L::both(L::less(error, bestError), L::less(L::add(L::splat(static_cast<float>(m)), L::laneOffsets()), limit));
+      typename L::Mask better = L::less(error, bestError);
+      if (tail) better = L::both(better, L::less(L::add(L::splat(static_cast<float>(m)), L::laneOffsets()), limit));
       bestError = L::select(better, error, bestError);
-      bestSplit = L::select(better, split, bestSplit);
-    }
+      bestSplit = L::select(better, L::add(base, L::splat(static_cast<float>(m))), bestSplit);
+    };
+    int m = i == 0 ? 1 : s.rowStart[i];  // (0, 0, 0) is no split
+    for (; m + L::kWidth <= s.pairCount; m += L::kWidth) evaluate(m, false);
+    if (m < s.pairCount) evaluate(m, true);  // lanes past the last pair are not counted
   }
   return foldLanes<L>(bestError, bestSplit, bound);
 }

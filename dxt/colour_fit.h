@@ -79,14 +79,18 @@ struct ClusterSearch {
 };
 
 // Lanes of the processor: one float at a time (every build), SSE2 (4 lanes), AVX2 (8 lanes,
-// x86 builds, chosen at run time). All give the same choice for the same sums.
+// 64-bit builds) and AVX-512 (16 lanes, native 64-bit builds), the last two chosen at run
+// time. All give the same choice for the same sums.
 const ClusterSearch* clusterSearchScalar();
-const ClusterSearch* clusterSearchSse2();   // nullptr when not built
-const ClusterSearch* clusterSearchAvx2();   // nullptr when not built or not supported here
-const ClusterSearch& clusterSearchBest();   // the widest one this processor runs
+const ClusterSearch* clusterSearchSse2();     // nullptr when not built
+const ClusterSearch* clusterSearchAvx2();     // nullptr when not built or not supported here
+const ClusterSearch* clusterSearchAvx512();   // nullptr when not built or not supported here
+const ClusterSearch& clusterSearchBest();     // the widest one this processor runs
 
-// The AVX2 searches if this build has them, whatever the processor: use clusterSearchAvx2.
+// The searches of those files if this build has them, whatever the processor: use the
+// functions above, which check.
 extern const ClusterSearch* const kClusterSearchAvx2Built;
+extern const ClusterSearch* const kClusterSearchAvx512Built;
 
 // The endpoints (in [0, 1], on the 5:6:5 grid) of a chosen split.
 void clusterEndpointsThree(const ClusterSums& sums, int split, float start[3], float end[3]);

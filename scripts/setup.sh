@@ -12,7 +12,7 @@ packages=(
   wine wine64 wine32:i386
   xvfb xauth x11-utils imagemagick
   gimp libgimp2.0-dev
-  python3
+  python3 hyperfine
 )
 
 sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -57,9 +57,12 @@ class BlockRandom {
   uint32_t state_;
 };
 
-inline const std::vector<uint8_t>& colourTexture() {
-  static const std::vector<uint8_t> pixels = bench::textureRgba(256, 256, 7);
-  return pixels;
+// The benchmark texture at two sizes: 256 x 256 (sharp gradients) and 1024 x 1024
+// (smooth ones, more blocks of few colours).
+inline const std::vector<uint8_t>& colourTexture(bool large) {
+  static const std::vector<uint8_t> small = bench::textureRgba(256, 256, 7);
+  static const std::vector<uint8_t> big = bench::textureRgba(1024, 1024, 11);
+  return large ? big : small;
 }
 
 inline uint8_t clampByte(int v) { return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v); }
@@ -125,9 +128,11 @@ inline ColourCase makeColourCase(ColourFamily family, uint32_t index) {
       break;
     case ColourFamily::Texture:
     default: {
-      const std::vector<uint8_t>& t = colourTexture();
-      const uint32_t x = r.below(253), y = r.below(253);
-      for (int k = 0; k < 16; ++k) std::memcpy(p + 4 * k, &t[((y + k / 4) * 256 + x + k % 4) * 4], 4);
+      const bool large = (index & 1) != 0;
+      const uint32_t side = large ? 1024 : 256;
+      const std::vector<uint8_t>& t = colourTexture(large);
+      const uint32_t x = r.below(side - 3), y = r.below(side - 3);
+      for (int k = 0; k < 16; ++k) std::memcpy(p + 4 * k, &t[((y + k / 4) * side + x + k % 4) * 4], 4);
       break;
     }
   }

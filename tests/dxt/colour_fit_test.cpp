@@ -45,6 +45,7 @@ struct Implementation {
 void expectFamilyIdentical(ColourFamily family, uint32_t count) {
   const std::vector<Implementation> implementations = {
       {"best lanes", false, &dxt::clusterSearchBest(), 1},
+      {"avx-512 lanes", false, dxt::clusterSearchAvx512(), 2},
       {"avx2 lanes", false, dxt::clusterSearchAvx2(), 2},
       {"sse2 lanes", false, dxt::clusterSearchSse2(), 2},
       {"one lane", false, dxt::clusterSearchScalar(), 8},
