@@ -2,6 +2,10 @@
 // order that decides libsquish's bytes; see colour_fit.h.
 #include <cfloat>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "dxt/colour_fit.h"
 
 namespace vellum::dxt {
@@ -31,31 +35,56 @@ inline float firstUnlessLess(float a, float b) { return a < b ? b : a; }
 
 constexpr int kPowerSteps = 8;
 
+// The first pixel among `taking` whose key equals pixel k's (k itself when none before).
+inline int firstEqualKey(const uint32_t key[16], int k, uint32_t taking) {
+#if defined(__SSE2__)
+  const __m128i mine = _mm_set1_epi32(static_cast<int>(key[k]));
+  uint32_t equal = 0;
+  for (int v = 0; v < 4; ++v) {
+    const __m128i keys = _mm_loadu_si128(reinterpret_cast<const __m128i*>(key + 4 * v));
+    equal |= uint32_t(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(keys, mine)))) << (4 * v);
+  }
+  return __builtin_ctz(equal & taking);  // bit k is set
+#else
+  int j = 0;
+  while (!((taking >> j) & 1) || key[j] != key[k]) ++j;
+  return j;
+#endif
+}
+
 }  // namespace
 
 ColourSet gatherColourSet(const uint8_t pixels[64], uint32_t mask, ColourBlockKind kind) {
   ColourSet set;
-  const bool alphaCutoff = kind == ColourBlockKind::Dxt1AlphaCutoff;
-  uint32_t rgb[16];
-  int pixelsOf[16];
+  // The pixels that take part, and each one's colour as a 24-bit key.
+  uint32_t key[16];
+  uint32_t taking = 0;
   for (int k = 0; k < 16; ++k) {
-    set.pixelColour[k] = -1;
-    if (!((mask >> k) & 1)) continue;
     const uint8_t* p = pixels + 4 * k;
-    if (alphaCutoff && p[3] < 128) {
+    key[k] = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
+    if (!((mask >> k) & 1)) continue;
+    if (kind == ColourBlockKind::Dxt1AlphaCutoff && p[3] < 128) {
       set.transparent = true;
       continue;
     }
-    const uint32_t key = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
-    int c = 0;
-    while (c < set.count && rgb[c] != key) ++c;
-    if (c == set.count) {
-      rgb[c] = key;
+    taking |= 1u << k;
+  }
+  // Each taking pixel joins the colour of the first taking pixel of the same key.
+  int pixelsOf[16];
+  for (int k = 0; k < 16; ++k) {
+    set.pixelColour[k] = -1;
+    if (!((taking >> k) & 1)) continue;
+    const int first = firstEqualKey(key, k, taking);
+    int c;
+    if (first == k) {
+      c = set.count++;
       pixelsOf[c] = 0;
+      const uint8_t* p = pixels + 4 * k;
       set.point[c][0] = kChannelUnit.value[p[0]];
       set.point[c][1] = kChannelUnit.value[p[1]];
       set.point[c][2] = kChannelUnit.value[p[2]];
-      ++set.count;
+    } else {
+      c = set.pixelColour[first];
     }
     ++pixelsOf[c];
     set.pixelColour[k] = static_cast<int8_t>(c);
