@@ -176,33 +176,29 @@ void clusterEndpointsFour(const ClusterSums& s, int split, float start[3], float
 
 const ClusterSearch* clusterSearchScalar() { return &kScalarSearch; }
 
-const ClusterSearch* clusterSearchAvx2() {
-  // Detected here, outside the AVX2 file, so that no instruction of that file runs before
-  // the check. The check includes the system's support for the AVX registers.
+// What the processor and the system support, found once. Detected here, outside the AVX
+// files, so that no instruction of those files runs before the check; the check includes
+// the system's saving of the vector registers.
+struct WideLanes {
+  const ClusterSearch* avx2 = nullptr;
+  const ClusterSearch* avx512 = nullptr;
+};
+
+const WideLanes& wideLanes() {
+  static const WideLanes lanes = [] {
+    WideLanes l;
 #if defined(__x86_64__) || defined(__i386__)
-  static const bool supported = [] {
-    if (kClusterSearchAvx2Built == nullptr) return false;
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return supported ? kClusterSearchAvx2Built : nullptr;
-#else
-  return nullptr;
+    if (kClusterSearchAvx2Built != nullptr && __builtin_cpu_supports("avx2")) l.avx2 = kClusterSearchAvx2Built;
+    if (kClusterSearchAvx512Built != nullptr && __builtin_cpu_supports("avx512f")) l.avx512 = kClusterSearchAvx512Built;
 #endif
+    return l;
+  }();
+  return lanes;
 }
 
-const ClusterSearch* clusterSearchAvx512() {
-#if defined(__x86_64__)
-  static const bool supported = [] {
-    if (kClusterSearchAvx512Built == nullptr) return false;
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") != 0;
-  }();
-  return supported ? kClusterSearchAvx512Built : nullptr;
-#else
-  return nullptr;
-#endif
-}
+const ClusterSearch* clusterSearchAvx2() { return wideLanes().avx2; }
+const ClusterSearch* clusterSearchAvx512() { return wideLanes().avx512; }
 
 const ClusterSearch& clusterSearchBest() {
   static const ClusterSearch* const best = [] {

@@ -47,7 +47,7 @@ struct Best {
   float error = FLT_MAX;
   bool found = false;
   float start[3], end[3];
-  uint8_t index[16];  // palette position of each ordered colour
+  int i = 0, j = 0, k = 0;  // the split: clusters [0, i), [i, j), [j, k), [k, n)
 };
 
 }  // namespace
@@ -107,7 +107,8 @@ void compressColourBlockPlain(const uint8_t pixels[64], uint32_t mask, ColourBlo
             three.start[c] = start[c];
             three.end[c] = end[c];
           }
-          for (int p = 0; p < n; ++p) three.index[p] = p < i ? 0 : p < j ? 2 : 1;
+          three.i = i;
+          three.j = j;
         }
       }
       part0 = plus(part0, weighted[i]);
@@ -140,7 +141,9 @@ void compressColourBlockPlain(const uint8_t pixels[64], uint32_t mask, ColourBlo
               four.start[c] = start[c];
               four.end[c] = end[c];
             }
-            for (int p = 0; p < n; ++p) four.index[p] = p < i ? 0 : p < j ? 2 : p < k ? 3 : 1;
+            four.i = i;
+            four.j = j;
+            four.k = k;
           }
         }
       }
@@ -150,10 +153,10 @@ void compressColourBlockPlain(const uint8_t pixels[64], uint32_t mask, ColourBlo
 
   uint8_t colourIndex[16];
   if (four.found) {
-    for (int p = 0; p < n; ++p) colourIndex[order[p]] = four.index[p];
+    for (int p = 0; p < n; ++p) colourIndex[order[p]] = p < four.i ? 0 : p < four.j ? 2 : p < four.k ? 3 : 1;
     writeColourBlockFour(four.start, four.end, colourIndex, set, out);
   } else if (three.found) {
-    for (int p = 0; p < n; ++p) colourIndex[order[p]] = three.index[p];
+    for (int p = 0; p < n; ++p) colourIndex[order[p]] = p < three.i ? 0 : p < three.j ? 2 : 1;
     writeColourBlockThree(three.start, three.end, colourIndex, set, out);
   }
 }

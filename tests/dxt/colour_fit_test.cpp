@@ -87,7 +87,8 @@ TEST(ColourFitAgainstLibsquish, Texture) { expectFamilyIdentical(ColourFamily::T
 
 TEST(ColourFitAgainstLibsquish, EverySingleColour) {
   // Each channel through all 256 values with the others at fixed values, in every kind, in
-  // a whole block and in a one-pixel block: every entry of the single-colour tables.
+  // a whole block and in a one-pixel block: every entry of the single-colour tables. An
+  // empty mask (no colour at all) rides along.
   const uint8_t others[] = {0, 1, 37, 128, 200, 255};
   uint32_t mismatches = 0, blocks = 0;
   for (int channel = 0; channel < 3; ++channel) {
@@ -98,7 +99,7 @@ TEST(ColourFitAgainstLibsquish, EverySingleColour) {
           for (int ch = 0; ch < 3; ++ch) c.pixels[4 * k + ch] = ch == channel ? uint8_t(v) : other;
           c.pixels[4 * k + 3] = k == 5 ? 100 : 255;  // one transparent pixel for the cut-off kind
         }
-        for (uint32_t mask : {0xFFFFu, 0x0001u}) {
+        for (uint32_t mask : {0xFFFFu, 0x0001u, 0x0000u}) {
           c.mask = mask;
           for (ColourBlockKind kind : kKinds) {
             uint8_t expected[8], ours[8];
@@ -114,7 +115,7 @@ TEST(ColourFitAgainstLibsquish, EverySingleColour) {
     }
   }
   EXPECT_EQ(0u, mismatches);
-  EXPECT_EQ(3u * 256 * 6 * 2 * 3, blocks);
+  EXPECT_EQ(3u * 256 * 6 * 3 * 3, blocks);
 }
 
 // Every format and fit of the level API against libsquish block by block (our DXT5 alpha
