@@ -1,14 +1,18 @@
 // Blocks for the colour-fit identity checks against libsquish, shared by the native tests,
 // the Windows test program and the long identity run: deterministic families of 16 R, G,
 // B, A pixels with a mask, generated from the block number alone (xorshift32, the same on
-// every compiler), so that any block of a run can be regenerated.
+// every compiler), so that any block of a run can be regenerated; and the two sides of one
+// comparison.
 #pragma once
+
+#include <squish.h>
 
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include "bench/support/texture.h"
+#include "dxt/colour_fit.h"
 
 namespace vellum::testing {
 
@@ -163,6 +167,34 @@ inline ColourCase makeColourCase(ColourFamily family, uint32_t index) {
     c.mask = r.next() & 0xFFFF;
   }
   return c;
+}
+
+constexpr dxt::ColourBlockKind kColourKinds[3] = {dxt::ColourBlockKind::FourColour, dxt::ColourBlockKind::Dxt1AlphaCutoff,
+                                                 dxt::ColourBlockKind::Dxt1Opaque};
+
+// libsquish's colour half for a kind: kDxt5's bytes 8 to 15, kDxt1's bytes (with alpha
+// forced to 255 for the opaque kind). The block starts as 0xCD bytes, as ours does: a fit
+// that finds nothing leaves its output alone.
+inline void squishColourHalf(const ColourCase& c, dxt::ColourBlockKind kind, uint8_t out[8]) {
+  uint8_t in[64], block[16];
+  std::memcpy(in, c.pixels, 64);
+  if (kind == dxt::ColourBlockKind::Dxt1Opaque)
+    for (int k = 0; k < 16; ++k) in[4 * k + 3] = 255;
+  std::memset(block, 0xCD, sizeof block);
+  const bool four = kind == dxt::ColourBlockKind::FourColour;
+  squish::CompressMasked(in, int(c.mask), block, four ? squish::kDxt5 : squish::kDxt1);
+  std::memcpy(out, four ? block + 8 : block, 8);
+}
+
+// Ours through `lanes`, or through the plain loops when lanes is nullptr; true when it
+// equals `expected`.
+inline bool ourColourHalfEquals(const ColourCase& c, dxt::ColourBlockKind kind, const dxt::ClusterSearch* lanes,
+                                const uint8_t expected[8]) {
+  uint8_t ours[8];
+  std::memset(ours, 0xCD, sizeof ours);
+  if (lanes) dxt::compressColourBlock(c.pixels, c.mask, kind, *lanes, ours);
+  else dxt::compressColourBlockPlain(c.pixels, c.mask, kind, ours);
+  return std::memcmp(ours, expected, 8) == 0;
 }
 
 }  // namespace vellum::testing

@@ -17,22 +17,8 @@ namespace {
 using dxt::ColourBlockKind;
 using testing::ColourCase;
 using testing::ColourFamily;
-
-constexpr ColourBlockKind kKinds[3] = {ColourBlockKind::FourColour, ColourBlockKind::Dxt1AlphaCutoff,
-                                       ColourBlockKind::Dxt1Opaque};
-
-// libsquish's colour half for a kind: kDxt5's bytes 8 to 15, kDxt1's bytes (with alpha
-// forced to 255 for the opaque kind). The output starts as `fill`, as ours does, since a
-// fit that finds nothing leaves it.
-void squishColour(const ColourCase& c, ColourBlockKind kind, uint8_t out[8]) {
-  uint8_t in[64], block[16];
-  std::memcpy(in, c.pixels, 64);
-  if (kind == ColourBlockKind::Dxt1Opaque)
-    for (int k = 0; k < 16; ++k) in[4 * k + 3] = 255;
-  std::memset(block, 0xCD, sizeof block);
-  squish::CompressMasked(in, int(c.mask), block, kind == ColourBlockKind::FourColour ? squish::kDxt5 : squish::kDxt1);
-  std::memcpy(out, kind == ColourBlockKind::FourColour ? block + 8 : block, 8);
-}
+using testing::kColourKinds;
+using testing::squishColourHalf;
 
 struct Implementation {
   const char* name;
@@ -54,18 +40,14 @@ void expectFamilyIdentical(ColourFamily family, uint32_t count) {
   std::vector<uint32_t> mismatches(implementations.size(), 0), checked(implementations.size(), 0);
   for (uint32_t b = 0; b < count; ++b) {
     const ColourCase c = testing::makeColourCase(family, b);
-    const ColourBlockKind kind = kKinds[b % 3];
+    const ColourBlockKind kind = kColourKinds[b % 3];
     uint8_t expected[8];
-    squishColour(c, kind, expected);
+    squishColourHalf(c, kind, expected);
     for (size_t i = 0; i < implementations.size(); ++i) {
       const Implementation& impl = implementations[i];
       if (b % impl.every != 0 || (!impl.plain && impl.search == nullptr)) continue;
-      uint8_t ours[8];
-      std::memset(ours, 0xCD, sizeof ours);
-      if (!impl.plain) dxt::compressColourBlock(c.pixels, c.mask, kind, *impl.search, ours);
-      else dxt::compressColourBlockPlain(c.pixels, c.mask, kind, ours);
       ++checked[i];
-      if (std::memcmp(ours, expected, 8) != 0 && ++mismatches[i] <= 3)
+      if (!testing::ourColourHalfEquals(c, kind, impl.search, expected) && ++mismatches[i] <= 3)
         ADD_FAILURE() << impl.name << ": " << testing::colourFamilyName(family) << " block " << b << " kind "
                       << int(kind) << " mask " << std::hex << c.mask;
     }
@@ -101,13 +83,11 @@ TEST(ColourFitAgainstLibsquish, EverySingleColour) {
         }
         for (uint32_t mask : {0xFFFFu, 0x0001u, 0x0000u}) {
           c.mask = mask;
-          for (ColourBlockKind kind : kKinds) {
-            uint8_t expected[8], ours[8];
-            squishColour(c, kind, expected);
-            std::memset(ours, 0xCD, sizeof ours);
-            dxt::compressColourBlock(c.pixels, c.mask, kind, dxt::clusterSearchBest(), ours);
+          for (ColourBlockKind kind : kColourKinds) {
+            uint8_t expected[8];
+            squishColourHalf(c, kind, expected);
             ++blocks;
-            if (std::memcmp(ours, expected, 8) != 0 && ++mismatches <= 3)
+            if (!testing::ourColourHalfEquals(c, kind, &dxt::clusterSearchBest(), expected) && ++mismatches <= 3)
               ADD_FAILURE() << "channel " << channel << " value " << v << " other " << int(other) << " kind " << int(kind);
           }
         }

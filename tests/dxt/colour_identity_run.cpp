@@ -4,8 +4,6 @@
 // other lane width and the plain loops. Prints the counts; exit status 1 on any difference.
 //
 //   build/native/tests/dxt/dxt_colour_identity BLOCKS_PER_FAMILY [THREADS]
-#include <squish.h>
-
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -21,47 +19,29 @@ using dxt::ColourBlockKind;
 
 namespace {
 
-constexpr ColourBlockKind kKinds[3] = {ColourBlockKind::FourColour, ColourBlockKind::Dxt1AlphaCutoff,
-                                       ColourBlockKind::Dxt1Opaque};
-
 struct Counts {
   std::atomic<uint64_t> blocks{0}, compared{0}, differing{0};
 };
 
 void run(uint32_t family, uint32_t first, uint32_t last, Counts* counts) {
-  const dxt::ClusterSearch* lanes[] = {dxt::clusterSearchScalar(), dxt::clusterSearchSse2(),
-                                       dxt::clusterSearchAvx2(), dxt::clusterSearchAvx512()};
+  const dxt::ClusterSearch* everyOther[] = {dxt::clusterSearchScalar(), dxt::clusterSearchSse2(),
+                                            dxt::clusterSearchAvx2(), dxt::clusterSearchAvx512(), nullptr};
   uint64_t compared = 0, differing = 0;
   for (uint32_t b = first; b < last; ++b) {
     const testing::ColourCase c = testing::makeColourCase(testing::ColourFamily(family), b);
-    for (ColourBlockKind kind : kKinds) {
-      uint8_t in[64], block[16];
-      std::memcpy(in, c.pixels, 64);
-      if (kind == ColourBlockKind::Dxt1Opaque)
-        for (int k = 0; k < 16; ++k) in[4 * k + 3] = 255;
-      std::memset(block, 0xCD, sizeof block);
-      squish::CompressMasked(in, int(c.mask), block, kind == ColourBlockKind::FourColour ? squish::kDxt5 : squish::kDxt1);
-      const uint8_t* expected = kind == ColourBlockKind::FourColour ? block + 8 : block;
-      auto check = [&](const uint8_t ours[8]) {
+    for (ColourBlockKind kind : testing::kColourKinds) {
+      uint8_t expected[8];
+      testing::squishColourHalf(c, kind, expected);
+      auto check = [&](const dxt::ClusterSearch* lanes) {  // nullptr: the plain loops
         ++compared;
-        if (std::memcmp(ours, expected, 8) != 0 && ++differing <= 10)
+        if (!testing::ourColourHalfEquals(c, kind, lanes, expected) && ++differing <= 10)
           std::printf("DIFFERENT: %s block %u kind %d\n", testing::colourFamilyName(testing::ColourFamily(family)), b,
                       int(kind));
       };
-      uint8_t ours[8];
-      std::memset(ours, 0xCD, sizeof ours);
-      dxt::compressColourBlock(c.pixels, c.mask, kind, dxt::clusterSearchBest(), ours);
-      check(ours);
+      check(&dxt::clusterSearchBest());
       if (b % 16 != 0) continue;
-      for (const dxt::ClusterSearch* l : lanes) {
-        if (l == nullptr) continue;
-        std::memset(ours, 0xCD, sizeof ours);
-        dxt::compressColourBlock(c.pixels, c.mask, kind, *l, ours);
-        check(ours);
-      }
-      std::memset(ours, 0xCD, sizeof ours);
-      dxt::compressColourBlockPlain(c.pixels, c.mask, kind, ours);
-      check(ours);
+      for (size_t i = 0; i < sizeof everyOther / sizeof everyOther[0]; ++i)
+        if (everyOther[i] != nullptr || i + 1 == sizeof everyOther / sizeof everyOther[0]) check(everyOther[i]);
     }
   }
   counts[family].blocks += last - first;
