@@ -4,8 +4,13 @@
 #include <cstring>
 #include <limits>
 
-#if defined(__SSE2__)
+// Without SSE2 (or with VELLUM_DXT_PORTABLE_LANES, which a test builds) the same results
+// come from plain loops.
+#if defined(__SSE2__) && !defined(VELLUM_DXT_PORTABLE_LANES)
+#define VELLUM_DXT_SSE2_ORDER 1
 #include <emmintrin.h>
+#else
+#define VELLUM_DXT_SSE2_ORDER 0
 #endif
 
 #include "dxt/cluster_search.h"
@@ -39,7 +44,6 @@ struct ScalarLanes {
   static F select(Mask m, F ifTrue, F ifFalse) { return m ? ifTrue : ifFalse; }
 };
 
-
 // The pair (a, b) at index m of the table.
 void pairAt(const ClusterSums& s, int m, int* a, int* b) {
   int row = 0;
@@ -57,7 +61,7 @@ int pairIndex(const ClusterSums& s, int a, int b) { return s.rowStart[a] + (b - 
 // order[place] = i where place = number of keys before key i in a stable ascending sort:
 // the keys below it and the equal ones with a smaller index. Keys must not be NaN.
 void placeByRank(const float key[16], int n, uint8_t order[16]) {
-#if defined(__SSE2__)
+#if VELLUM_DXT_SSE2_ORDER
   // Sixteen comparisons at a time; unused places hold NaN, which counts nowhere.
   alignas(16) float padded[16];
   for (int j = 0; j < 16; ++j) padded[j] = j < n ? key[j] : std::numeric_limits<float>::quiet_NaN();

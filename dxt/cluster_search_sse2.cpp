@@ -2,7 +2,7 @@
 // which is compiled with -msse2).
 #include "dxt/cluster_search.h"
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(VELLUM_DXT_PORTABLE_LANES)
 #include <emmintrin.h>
 
 namespace vellum::dxt {

@@ -2,8 +2,13 @@
 // order that decides libsquish's bytes; see colour_fit.h.
 #include <cfloat>
 
-#if defined(__SSE2__)
+// Without SSE2 (or with VELLUM_DXT_PORTABLE_LANES, which a test builds) the same results
+// come from plain loops.
+#if defined(__SSE2__) && !defined(VELLUM_DXT_PORTABLE_LANES)
+#define VELLUM_DXT_SSE2_KEYS 1
 #include <emmintrin.h>
+#else
+#define VELLUM_DXT_SSE2_KEYS 0
 #endif
 
 #include "dxt/colour_fit.h"
@@ -37,7 +42,7 @@ constexpr int kPowerSteps = 8;
 
 // The first pixel among `taking` whose key equals pixel k's (k itself when none before).
 inline int firstEqualKey(const uint32_t key[16], int k, uint32_t taking) {
-#if defined(__SSE2__)
+#if VELLUM_DXT_SSE2_KEYS
   const __m128i mine = _mm_set1_epi32(static_cast<int>(key[k]));
   uint32_t equal = 0;
   for (int v = 0; v < 4; ++v) {
