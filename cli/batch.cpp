@@ -105,6 +105,7 @@ struct Console {
     std::lock_guard<std::mutex> guard(lock);
     clearLine();
     if (o.code != kExitOk) std::fprintf(stderr, "vellum: %s: %s\n", o.subject.c_str(), o.message.c_str());
+    if (!o.warning.empty()) std::fprintf(stderr, "vellum: %s: warning: %s\n", o.subject.c_str(), o.warning.c_str());
     ++done;
     if (progress && done < total) {
       std::fprintf(stderr, "\r[%zu/%zu] %3zu%%", done, total, done * 100 / total);
@@ -226,6 +227,7 @@ int runInfo(const Settings& s) {
     std::fputs(text.c_str(), stdout);
     std::fflush(stdout);
     if (o.code != kExitOk) std::fprintf(stderr, "vellum: %s: %s\n", o.subject.c_str(), o.message.c_str());
+    if (!o.warning.empty()) std::fprintf(stderr, "vellum: %s: warning: %s\n", o.subject.c_str(), o.warning.c_str());
     code = std::max(code, o.code);
   }
   return code;

@@ -6,7 +6,8 @@
 
 #include "cli/commands.h"
 #include "cli/png_io.h"
-#include "core/blp_reader.h"
+#include "core/blp_reader.h"  // allocateBytes
+#include "vellum/vellum.h"
 
 namespace vellum::cli {
 
@@ -22,43 +23,27 @@ bool looksLikeBlp(const std::string& path) {
 }
 
 int readBlpRgba(const std::string& path, uint64_t maxPixels, RgbaImage* image, std::string* error) {
-  BlpSource source;
-  BlpStatus status = openFileSource(path.c_str(), &source);
-  BlpReader reader;
-  if (status == BlpStatus::Ok) status = blpReaderOpen(&reader, source);
-  reader.maxPixels = maxPixels;
-  BlpInfo info;
-  if (status == BlpStatus::Ok) status = blpReaderDescribe(&reader, &info);
-  const uint64_t pixels = uint64_t(info.width) * info.height;
-  std::unique_ptr<uint8_t[]> row = status == BlpStatus::Ok ? allocateBytes(info.bytesPerRow) : nullptr;
-  if (status == BlpStatus::Ok) image->pixels = allocateBytes(pixels * 4);
-  if (status == BlpStatus::Ok && (!row || !image->pixels)) status = BlpStatus::OutOfMemory;
-  if (status != BlpStatus::Ok) {
-    blpReaderClose(&reader);
-    *error = blpStatusText(status);
-    return status == BlpStatus::OutOfMemory ? kExitNoMemory : kExitBadInput;
+  vellum_file* file = nullptr;
+  int status = vellum_open_file(path.c_str(), &file);
+  vellum_info info = {};
+  if (status == VELLUM_OK) {
+    vellum_set_max_pixels(file, maxPixels);
+    vellum_get_info(file, &info);
+    image->pixels = allocateBytes(uint64_t(info.width) * info.height * 4);
+    if (!image->pixels) status = VELLUM_ERR_NO_MEMORY;
   }
-  uint8_t palette[256][3] = {};
-  blpReaderPalette(&reader, palette);
+  vellum_damage damage = {};
+  if (status == VELLUM_OK)
+    status = vellum_decode_level(file, 0, VELLUM_LAYOUT_RGBA, image->pixels.get(), ptrdiff_t(info.width) * 4, &damage);
+  vellum_close(file);
+  if (status < VELLUM_OK) {
+    image->pixels.reset();
+    *error = damage.message[0] != '\0' ? damage.message : vellum_status_text(status);
+    return status == VELLUM_ERR_NO_MEMORY ? kExitNoMemory : kExitBadInput;
+  }
   image->width = info.width;
   image->height = info.height;
-  image->hasAlpha = info.bitsPerPixel == 32;
-  for (uint32_t y = 0; y < info.height; ++y) {
-    blpReaderReadRow(&reader, y, row.get());
-    uint8_t* out = image->pixels.get() + uint64_t(y) * info.width * 4;
-    for (uint32_t x = 0; x < info.width; ++x, out += 4) {
-      if (info.bitsPerPixel == 8) {
-        std::memcpy(out, palette[row[x]], 3);
-        out[3] = 255;
-      } else if (info.bitsPerPixel == 24) {
-        std::memcpy(out, row.get() + 3 * uint64_t(x), 3);
-        out[3] = 255;
-      } else {
-        std::memcpy(out, row.get() + 4 * uint64_t(x), 4);
-      }
-    }
-  }
-  blpReaderClose(&reader);
+  image->hasAlpha = info.layout == VELLUM_LAYOUT_RGBA || info.layout == VELLUM_LAYOUT_INDICES_ALPHA;
   return kExitOk;
 }
 

@@ -1,46 +1,56 @@
-// decode: BLP to PNG. Level 0 (or the chosen levels) is read row by row through BlpReader
-// and written as a PNG while it is read: paletted files without alpha as a paletted PNG
-// with their 256-entry palette, 24-bit rows as RGB, 32-bit rows as RGBA.
+// decode: BLP to PNG through the public library. Each chosen level is decoded whole and
+// written as a PNG: paletted levels without alpha as a paletted PNG with their 256-entry
+// palette, levels without alpha as RGB, the others as RGBA. A damaged level is an error
+// (nothing is written) unless --salvage asks for what could be recovered.
 #include <spng.h>
 
+#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "cli/commands.h"
-#include "core/blp_level_source.h"
 #include "cli/output_file.h"
 #include "cli/png_io.h"
-#include "core/blp_reader.h"
+#include "core/blp_reader.h"  // allocateBytes
+#include "vellum/vellum.h"
 
 namespace vellum::cli {
 
 namespace {
 
-struct SourceHolder {
-  BlpSource source;
-  ~SourceHolder() { releaseSource(&source); }
+struct FileHolder {
+  vellum_file* file = nullptr;
+  ~FileHolder() { vellum_close(file); }
 };
 
-struct ReaderHolder {
-  BlpReader reader;
-  ~ReaderHolder() { blpReaderClose(&reader); }
+struct DecodedLevel {
+  const uint8_t* pixels;
+  uint64_t rowBytes;
 };
 
-void readerRow(void* context, uint32_t y, uint8_t* destination) {
-  blpReaderReadRow(static_cast<BlpReader*>(context), y, destination);
+void levelRow(void* context, uint32_t y, uint8_t* destination) {
+  const auto* level = static_cast<const DecodedLevel*>(context);
+  std::memcpy(destination, level->pixels + y * level->rowBytes, size_t(level->rowBytes));
 }
 
 std::string levelName(uint32_t level) { return "mipmap level " + std::to_string(level); }
 
+int exitCodeOf(int status) {
+  return status == VELLUM_ERR_NO_MEMORY ? kExitNoMemory : kExitBadInput;
+}
+
 // Decodes one level of an open file into one PNG.
-Outcome decodeLevel(const BlpSource& base, const BlpReader& top, uint32_t level, bool nameLevel,
-                    const std::string& input, const std::string& output, const Job& job,
-                    const Settings& settings) {
+Outcome decodeLevel(vellum_file* file, uint32_t level, bool nameLevel, const std::string& input,
+                    const std::string& output, const Job& job, const Settings& settings) {
   const std::string prefix = nameLevel || level > 0 ? levelName(level) + ": " : "";
-  ReaderHolder r;
-  BlpStatus status = blpReaderOpen(&r.reader, levelSource(base, top.rawHeader, top.header, level));
-  if (status != BlpStatus::Ok) return failure(kExitBadInput, input, prefix + blpStatusText(status));
-  r.reader.maxPixels = settings.maxPixels;
+  vellum_level_info info;
+  vellum_get_level_info(file, level, &info);
+  const uint64_t pixels = uint64_t(info.width) * info.height;
+  if (pixels > settings.maxPixels)
+    return failure(kExitBadInput, input,
+                   prefix + "image of " + std::to_string(info.width) + " x " + std::to_string(info.height) +
+                       " pixels is over the limit of " + std::to_string(settings.maxPixels) +
+                       " pixels (--max-pixels)");
 
   // Claim the output before the level is decoded: an existing file fails fast.
   OutputFile out;
@@ -48,34 +58,51 @@ Outcome decodeLevel(const BlpSource& base, const BlpReader& top, uint32_t level,
   int rc = beginOutput(output, settings.force, job.makeFolder, &out, &error);
   if (rc != kExitOk) return failure(rc, output, error);
 
-  BlpInfo info;
-  status = blpReaderDescribe(&r.reader, &info);
-  if (status != BlpStatus::Ok) {
-    abandonOutput(&out);
-    if (status == BlpStatus::ImageTooLarge)
-      return failure(kExitBadInput, input,
-                     prefix + "image of " + std::to_string(r.reader.header.width) + " x " +
-                         std::to_string(r.reader.header.height) + " pixels is over the limit of " +
-                         std::to_string(settings.maxPixels) + " pixels (--max-pixels)");
-    return failure(status == BlpStatus::OutOfMemory ? kExitNoMemory : kExitBadInput, input,
-                   prefix + blpStatusText(status));
-  }
-
-  uint8_t palette[256][3];
+  // The PNG keeps what the level holds: paletted PNGs for opaque paletted levels.
+  int layout = VELLUM_LAYOUT_RGBA;
   uint8_t colourType = SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
-  if (info.bitsPerPixel == 8) {
+  if (info.layout == VELLUM_LAYOUT_INDICES) {
+    layout = VELLUM_LAYOUT_INDICES;
     colourType = SPNG_COLOR_TYPE_INDEXED;
-    blpReaderPalette(&r.reader, palette);
-  } else if (info.bitsPerPixel == 24) {
+  } else if (info.layout == VELLUM_LAYOUT_RGB) {
+    layout = VELLUM_LAYOUT_RGB;
     colourType = SPNG_COLOR_TYPE_TRUECOLOR;
   }
-  if (!writePng(out.file, info.width, info.height, colourType, palette, 256, readerRow, &r.reader, &error)) {
+  const uint64_t rowBytes = uint64_t(info.width) * vellum_layout_bytes(layout);
+  std::unique_ptr<uint8_t[]> pixelsBuffer = allocateBytes(rowBytes * info.height);
+  if (!pixelsBuffer) {
+    abandonOutput(&out);
+    return failure(kExitNoMemory, input, prefix + vellum_status_text(VELLUM_ERR_NO_MEMORY));
+  }
+  vellum_damage damage;
+  const int status = vellum_decode_level(file, level, layout, pixelsBuffer.get(), ptrdiff_t(rowBytes), &damage);
+  Outcome done;
+  const std::string what = damage.message[0] != '\0' ? damage.message : vellum_status_text(status);
+  if (status == VELLUM_ERR_DAMAGED && settings.salvage) {
+    done.warning = prefix + what + " (written as recovered)";
+  } else if (status == VELLUM_WARNING) {
+    done.warning = prefix + what;
+  } else if (status != VELLUM_OK) {
+    abandonOutput(&out);
+    std::string reason = prefix + what;
+    if (status == VELLUM_ERR_DAMAGED) reason += "; nothing written (--salvage writes what could be recovered)";
+    return failure(exitCodeOf(status), input, reason);
+  }
+  done.subject = input;
+
+  uint8_t palette[256][3] = {};
+  if (layout == VELLUM_LAYOUT_INDICES) {
+    uint8_t entries[1024];
+    vellum_get_palette(file, entries);
+    for (int i = 0; i < 256; ++i) std::memcpy(palette[i], entries + 4 * i, 3);
+  }
+  DecodedLevel decoded{pixelsBuffer.get(), rowBytes};
+  if (!writePng(out.file, info.width, info.height, colourType, palette, 256, levelRow, &decoded, &error)) {
     abandonOutput(&out);
     return failure(error == "not enough memory" ? kExitNoMemory : kExitCannotWrite, output, error);
   }
   rc = commitOutput(&out, settings.force, &error);
   if (rc != kExitOk) return failure(rc, output, error);
-  Outcome done;
   done.outputs = 1;
   done.bytesWritten = out.bytes;
   return done;
@@ -86,54 +113,55 @@ Outcome decodeLevel(const BlpSource& base, const BlpReader& top, uint32_t level,
 Outcome decodeFile(const Job& job, const Settings& settings) {
   Outcome check;
   if (!checkInputFile(job.input, &check)) return check;
-  SourceHolder base;
-  BlpStatus status = openFileSource(job.input.c_str(), &base.source);
-  if (status != BlpStatus::Ok) return failure(kExitBadInput, job.input, blpStatusText(status));
+  FileHolder holder;
+  int status = vellum_open_file(job.input.c_str(), &holder.file);
+  if (status != VELLUM_OK) return failure(exitCodeOf(status), job.input, vellum_status_text(status));
+  vellum_set_max_pixels(holder.file, settings.maxPixels);
+  vellum_info info;
+  vellum_get_info(holder.file, &info);
 
-  // Open once to check the header and learn the mipmap table; each level is then read
-  // through its own view of the same file.
-  BlpReader top;
-  status = blpReaderOpen(&top, base.source);
-  if (status != BlpStatus::Ok) {
-    base.source = BlpSource{};  // released by the failed open
-    return failure(kExitBadInput, job.input, blpStatusText(status));
-  }
-  top.source = BlpSource{};  // the holder keeps the file
-
-  const BlpHeader& h = top.header;
-  const uint32_t chain = blpFullChainLength(h.width, h.height);
+  const uint32_t chain = info.chain_length;
   std::vector<uint32_t> levels;
   if (settings.allLevels) {
     levels.push_back(0);
-    for (uint32_t k = 1; k < chain && k < kBlpMipCount; ++k)
-      if (blpLevelState(h, k) == BlpLevelState::Stored) levels.push_back(k);
+    for (uint32_t k = 1; k < chain; ++k) {
+      vellum_level_info level;
+      vellum_get_level_info(holder.file, k, &level);
+      if (level.state == VELLUM_LEVEL_STORED) levels.push_back(k);
+    }
   } else {
     const uint32_t k = settings.level < 0 ? 0 : uint32_t(settings.level);
-    switch (blpLevelState(h, k)) {
-      case BlpLevelState::Absent:
+    vellum_level_info level;
+    vellum_get_level_info(holder.file, k, &level);
+    switch (level.state) {
+      case VELLUM_LEVEL_ABSENT:
         if (k > 0) {
-          std::string why = k >= chain ? "the texture of " + std::to_string(h.width) + " x " + std::to_string(h.height) +
-                                             " has levels 0 to " + std::to_string(chain - 1)
+          std::string why = k >= chain ? "the texture of " + std::to_string(info.width) + " x " +
+                                             std::to_string(info.height) + " has levels 0 to " +
+                                             std::to_string(chain - 1)
                                        : "its table entry is empty";
           return failure(kExitBadInput, job.input, "no " + levelName(k) + " (" + why + ")");
         }
-        break;  // level 0: the reader says what is wrong
-      case BlpLevelState::Repeated:
+        break;  // level 0: the decode says what is wrong
+      case VELLUM_LEVEL_REPEATED:
         return failure(kExitBadInput, job.input,
                        levelName(k) + " is not stored (its table entry repeats level " + std::to_string(k - 1) + ")");
-      case BlpLevelState::Empty:
-      case BlpLevelState::Stored:
+      default:
         break;
     }
     levels.push_back(k);
   }
 
   Outcome total;
+  total.subject = job.input;
   for (uint32_t k : levels) {
-    std::string output = settings.allLevels ? replaceExtension(job.output, ".mip" + std::to_string(k) + ".png") : job.output;
-    Outcome one = decodeLevel(base.source, top, k, settings.allLevels, job.input, output, job, settings);
+    std::string output =
+        settings.allLevels ? replaceExtension(job.output, ".mip" + std::to_string(k) + ".png") : job.output;
+    Outcome one = decodeLevel(holder.file, k, settings.allLevels, job.input, output, job, settings);
+    if (!one.warning.empty()) total.warning += (total.warning.empty() ? "" : "; ") + one.warning;
     if (one.code != kExitOk) {
       one.outputs += total.outputs;
+      one.warning = total.warning;
       return one;
     }
     total.outputs += one.outputs;

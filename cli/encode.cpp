@@ -14,15 +14,21 @@ namespace vellum::cli {
 
 namespace {
 
-// Builds the BLP bytes of a decoded PNG. Grey without alpha, RGB and RGBA take the path of
-// the XnView plug-in (bytes per pixel 1, 3 or 4), so that both write the same bytes; a
-// paletted PNG keeps its own entry count, and indexed images with alpha go to the writer
-// as indexed input (no quantizer) whose pixels carry their own alpha.
+// Builds the BLP bytes of a decoded PNG: its pixels as they were decoded (see png_io.h),
+// whose room is also the writer's working memory.
 BlpStatus buildFromPng(PngPicture* picture, const SaveOptions& options, BlpOutput* output, uint64_t* length) {
-  const uint32_t bytesPerPixel = picture->indexed ? 1 : picture->hasAlpha ? 4 : 3;
-  return encodeBlpImage(picture->width, picture->height, bytesPerPixel, picture->palette, picture->pixels.get(),
-                        options, output, length, picture->indexed ? picture->paletteCount : 256,
-                        picture->indexed && picture->hasAlpha);
+  BlpSourceImage source;
+  source.width = picture->width;
+  source.height = picture->height;
+  source.layout = picture->layout;
+  source.pixels = picture->pixels.get();
+  source.workPixels = picture->pixels.get();
+  source.hasAlpha = picture->hasAlpha;
+  if (isIndexedLayout(picture->layout)) {
+    source.palette = picture->palette;
+    source.paletteCount = picture->paletteCount;
+  }
+  return encodeBlpSource(source, options, output, length);
 }
 
 }  // namespace
@@ -42,8 +48,8 @@ Outcome encodeFile(const Job& job, const Settings& settings) {
     abandonOutput(&out);
     return failure(rc, job.input, error);
   }
-  // Readers accept sides up to 32768; a larger file could be written but not read back.
-  if (picture.width > kBlpMaxSide || picture.height > kBlpMaxSide || checkSaveSize(picture.width, picture.height) != BlpStatus::Ok) {
+  // Readers accept sides up to 32768: the writer makes no larger file.
+  if (checkSaveSize(picture.width, picture.height) != BlpStatus::Ok) {
     abandonOutput(&out);
     return failure(kExitBadInput, job.input,
                    "image of " + std::to_string(picture.width) + " x " + std::to_string(picture.height) +

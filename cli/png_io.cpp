@@ -112,6 +112,51 @@ int decodeRgba8(SpngContext* png, const spng_ihdr& ihdr, std::unique_ptr<uint8_t
   return kExitOk;
 }
 
+// Decodes a palette PNG as one index byte a pixel, or index and alpha (from tRNS) when
+// `alpha` is set, into a buffer of 4 bytes a pixel: the rows as stored (1, 2, 4 or 8 bits a
+// pixel) are decoded into its last quarter and unpacked forwards to its start, which never
+// overtakes the stored bytes still to be read.
+int decodeIndices(SpngContext* png, const spng_ihdr& ihdr, bool alpha, const spng_trns& trns,
+                  std::unique_ptr<uint8_t[]>* out, std::string* error) {
+  const uint64_t pixels = uint64_t(ihdr.width) * ihdr.height;
+  const uint32_t depth = ihdr.bit_depth;
+  const uint64_t rowBytes = (uint64_t(ihdr.width) * depth + 7) / 8;
+  size_t size = 0;
+  int rc = spng_decoded_image_size(png->ctx, SPNG_FMT_PNG, &size);
+  if (rc != 0) {
+    *error = spngReason(rc);
+    return kExitBadInput;
+  }
+  if (uint64_t(size) != rowBytes * ihdr.height || size > pixels) {
+    *error = "unexpected decoded size";
+    return kExitBadInput;
+  }
+  std::unique_ptr<uint8_t[]> image = allocateBytes(pixels * 4);
+  if (!image) {
+    *error = "not enough memory";
+    return kExitNoMemory;
+  }
+  uint8_t* stored = image.get() + pixels * 3;
+  rc = spng_decode_image(png->ctx, stored, size, SPNG_FMT_PNG, 0);
+  if (rc != 0) {
+    *error = spngReason(rc);
+    return kExitBadInput;
+  }
+  uint8_t* o = image.get();
+  const uint32_t perByte = 8 / depth, mask = (1u << depth) - 1;
+  for (uint32_t y = 0; y < ihdr.height; ++y) {
+    const uint8_t* row = stored + uint64_t(y) * rowBytes;
+    for (uint32_t x = 0; x < ihdr.width; ++x) {
+      const uint32_t shift = 8 - depth * (x % perByte + 1);
+      const uint8_t index = uint8_t((row[x / perByte] >> shift) & mask);
+      *o++ = index;
+      if (alpha) *o++ = index < trns.n_type3_entries ? trns.type3_alpha[index] : 255;
+    }
+  }
+  *out = std::move(image);
+  return kExitOk;
+}
+
 }  // namespace
 
 int readPng(const std::string& path, uint64_t maxPixels, PngPicture* picture, std::string* error) {
@@ -131,8 +176,8 @@ int readPng(const std::string& path, uint64_t maxPixels, PngPicture* picture, st
   switch (ihdr.color_type) {
     case SPNG_COLOR_TYPE_GRAYSCALE:
     case SPNG_COLOR_TYPE_GRAYSCALE_ALPHA:
-      picture->indexed = true;
       picture->hasAlpha = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA || hasTrns;
+      picture->layout = picture->hasAlpha ? BlpPixelLayout::IndicesAlpha : BlpPixelLayout::Indices;
       picture->paletteCount = 256;
       for (int i = 0; i < 256; ++i) {
         uint8_t* e = picture->palette + 4 * i;
@@ -147,35 +192,37 @@ int readPng(const std::string& path, uint64_t maxPixels, PngPicture* picture, st
         *error = prc != 0 ? spngReason(prc) : "corrupt PNG file (empty palette)";
         return kExitBadInput;
       }
-      picture->indexed = true;
       picture->hasAlpha = hasTrns;
+      picture->layout = hasTrns ? BlpPixelLayout::IndicesAlpha : BlpPixelLayout::Indices;
       picture->paletteCount = plte.n_entries;
       for (uint32_t i = 0; i < plte.n_entries; ++i) {
         uint8_t* e = picture->palette + 4 * i;
-        e[0] = plte.entries[i].blue;
+        e[0] = plte.entries[i].red;
         e[1] = plte.entries[i].green;
-        e[2] = plte.entries[i].red;
+        e[2] = plte.entries[i].blue;
         e[3] = 255;
       }
-      break;
+      return decodeIndices(&png, ihdr, hasTrns, trns, &picture->pixels, error);
     }
     default:  // RGB, RGBA
-      picture->indexed = false;
       picture->hasAlpha = ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA || hasTrns;
+      picture->layout = BlpPixelLayout::Rgba;
       picture->paletteCount = 256;
       break;
   }
 
   rc = decodeRgba8(&png, ihdr, &picture->pixels, error);
   if (rc != kExitOk) return rc;
-  if (picture->indexed) {
-    // Palette-expanded and grey pixels travel in the palette's order, B, G, R, A.
+  if (picture->layout != BlpPixelLayout::Rgba) {
+    // Grey: the grey value is the index of the ramp, kept with its alpha when the image has
+    // alpha; packed forwards from the decoded R, G, B, A.
     uint8_t* p = picture->pixels.get();
     const uint64_t pixels = uint64_t(ihdr.width) * ihdr.height;
-    for (uint64_t i = 0; i < pixels; ++i, p += 4) {
-      uint8_t red = p[0];
-      p[0] = p[2];
-      p[2] = red;
+    const bool alpha = picture->hasAlpha;
+    for (uint64_t i = 0; i < pixels; ++i) {
+      const uint8_t grey = p[4 * i], a = p[4 * i + 3];
+      p[alpha ? 2 * i : i] = grey;
+      if (alpha) p[2 * i + 1] = a;
     }
   }
   return kExitOk;

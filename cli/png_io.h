@@ -1,4 +1,4 @@
-// PNG files through libspng: reading a PNG into the writer's input form (as the plug-ins
+// PNG files through libspng: reading a PNG into the writer's source form (as the plug-ins
 // hand images to the writer) and writing rows as a PNG.
 #pragma once
 
@@ -7,25 +7,28 @@
 #include <memory>
 #include <string>
 
+#include "core/pixel_layout.h"
+
 namespace vellum::cli {
 
-// A PNG decoded for saving as BLP.
-//   grey (with or without alpha)  -> indexed input with the grey ramp, 256 entries
-//   palette (with or without tRNS) -> indexed input keeping its PLTE entries
-//   RGB, RGBA                     -> true colour
-// An alpha channel or a tRNS chunk makes the image carry alpha. 16-bit samples are
-// reduced to their high byte.
+// A PNG decoded for saving as BLP, in the form the writer takes (encodeBlpSource):
+//   grey                          -> Indices of the grey ramp (256 entries)
+//   grey + alpha, grey with tRNS  -> IndicesAlpha: grey value and alpha
+//   palette                       -> Indices keeping its PLTE entries
+//   palette with tRNS             -> IndicesAlpha: index and the entry's tRNS alpha
+//   RGB, RGBA                     -> Rgba (alpha meant for RGBA and RGB with tRNS)
+// 16-bit samples are reduced to their high byte.
 struct PngPicture {
   uint32_t width = 0;
   uint32_t height = 0;
   uint8_t colourType = 0;     // as stored: 0 grey, 2 RGB, 3 palette, 4 grey + alpha, 6 RGBA
   uint8_t bitDepth = 0;       // as stored: 1, 2, 4, 8 or 16
-  bool indexed = false;       // grey or palette source
+  BlpPixelLayout layout = BlpPixelLayout::Rgba;
   bool hasAlpha = false;      // alpha channel or tRNS
   uint32_t paletteCount = 0;  // palette entries the source defines (256 for grey)
-  uint8_t palette[1024] = {}; // B, G, R, 255 per entry; unused entries 0
-  // width * height pixels of 4 bytes: B, G, R, A for indexed sources (expanded through the
-  // palette), R, G, B, A for true colour. Without alpha A is 255.
+  uint8_t palette[1024] = {}; // red, green, blue, 255 per entry; unused entries 0
+  // Room for width * height pixels of 4 bytes (the writer's working memory), the pixels
+  // packed at its start in `layout`.
   std::unique_ptr<uint8_t[]> pixels;
 };
 

@@ -19,7 +19,8 @@ const char kHelp[] =
     "Converts BLP texture files to and from PNG.\n"
     "\n"
     "Commands:\n"
-    "  info [--json] FILE...       describe BLP files: content, size, mipmap table\n"
+    "  info [--json] [--verify] FILE...\n"
+    "                              describe BLP files: content, size, mipmap table\n"
     "  decode [-o OUT] FILE...     BLP to PNG (mipmap level 0 unless --level/--all-levels)\n"
     "  encode [-o OUT] FILE...     PNG to BLP\n"
     "  compare REFERENCE FILE...   PSNR of images (PNG or BLP) against a reference\n"
@@ -37,6 +38,8 @@ const char kHelp[] =
     "decode:\n"
     "      --level=N         decode mipmap level N instead of level 0\n"
     "      --all-levels      one PNG per stored level: NAME.mip0.png, NAME.mip1.png ...\n"
+    "      --salvage         write what can be recovered from a damaged level (a warning\n"
+    "                        instead of an error)\n"
     "\n"
     "encode (defaults are those of the Save Options dialog):\n"
     "      --format=F        blp1-jpeg (default), blp1-paletted, blp2-jpeg,\n"
@@ -51,6 +54,7 @@ const char kHelp[] =
     "\n"
     "info:\n"
     "      --json            one JSON object per file, one per line\n"
+    "      --verify          also decode every stored level and report damage\n"
     "\n"
     "generate:\n"
     "      --size=N          width and height of the texture (16 to 4096, default 512)\n"
@@ -108,7 +112,7 @@ bool parseNumber(const std::string& text, uint64_t low, uint64_t high, uint64_t*
 
 enum Option {
   kOutput, kForce, kRecursive, kJobs, kQuiet, kMaxPixels, kJson, kLevel, kAllLevels, kFormat,
-  kQuality, kProgressive, kQuantizer, kMips, kOptionsWord, kSize, kHelpOption, kVersion,
+  kQuality, kProgressive, kQuantizer, kMips, kOptionsWord, kSize, kHelpOption, kVersion, kSalvage, kVerify,
 };
 
 struct OptionDef {
@@ -133,6 +137,8 @@ const OptionDef kOptions[] = {
     {kJson, "json", 0, false, bit(Command::Info)},
     {kLevel, "level", 0, true, bit(Command::Decode)},
     {kAllLevels, "all-levels", 0, false, bit(Command::Decode)},
+    {kSalvage, "salvage", 0, false, bit(Command::Decode)},
+    {kVerify, "verify", 0, false, bit(Command::Info)},
     {kFormat, "format", 0, true, bit(Command::Encode)},
     {kQuality, "quality", 0, true, bit(Command::Encode)},
     {kProgressive, "progressive", 0, false, bit(Command::Encode)},
@@ -196,6 +202,8 @@ int applyOption(const OptionDef& option, const std::string& shown, const std::st
       s->level = int(n);
       break;
     case kAllLevels: s->allLevels = true; break;
+    case kSalvage: s->salvage = true; break;
+    case kVerify: s->verify = true; break;
     case kFormat:
       if (!parseContentType(value, &named->format)) return bad("format");
       named->haveFormat = true;

@@ -25,6 +25,8 @@ struct Settings {
   uint64_t maxPixels = kDefaultMaxPixels;
   int level = -1;              // decode --level (-1: level 0)
   bool allLevels = false;      // decode --all-levels
+  bool salvage = false;        // decode --salvage: damaged levels are written as recovered
+  bool verify = false;         // info --verify: decode every stored level
   SaveOptions save;            // encode: the dialog's defaults unless changed
   uint32_t textureSize = 512;  // generate --size
 };

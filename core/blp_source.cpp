@@ -68,6 +68,7 @@ BlpSource memorySource(const uint8_t* data, uint64_t size) {
   source.length = size;
   source.read = readMemory;
   source.release = releaseMemory;
+  source.memory = data;
   return source;
 }
 

@@ -18,6 +18,9 @@ struct BlpSource {
   uint32_t (*read)(void* context, uint64_t offset, uint32_t count, uint8_t* destination) = nullptr;
   // Releases what the source owns; may be null.
   void (*release)(void* context) = nullptr;
+  // The bytes themselves when the source is memory (length bytes), else null: a JPEG
+  // stream that lies in one piece is then decoded where it is, without a copy.
+  const uint8_t* memory = nullptr;
 };
 
 // Reads through the source, then zero-fills whatever it did not deliver, so that a

@@ -2,6 +2,9 @@
 // the completed mipmap tables, all built in one output area.
 #include "core/blp_writer.h"
 
+#include "core/blp_writer_stage.h"
+#include "core/writer_source.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -31,7 +34,7 @@ bool growHeapOutput(void* heapBytes, uint64_t minCapacity, BlpOutput* output) {
 }
 
 BlpStatus checkSaveSize(uint32_t width, uint32_t height) {
-  if (width < 1 || height < 1 || width > 65535 || height > 65535) return BlpStatus::BadDimensions;
+  if (width < 1 || height < 1 || width > kBlpMaxSide || height > kBlpMaxSide) return BlpStatus::BadDimensions;
   // A save holds the pixels (4 bytes a pixel), the output area (8) and, for JPEG, the
   // coefficients (512 bytes per 8 x 8 block, padded at the edges): refuse sizes whose
   // buffers this build cannot address.
@@ -45,14 +48,6 @@ uint8_t outputAlphaDepth(BlpContentType type, bool sourceHasAlpha) {
   if (type == BlpContentType::Blp2Paletted4) return 4;
   if (type == BlpContentType::Blp2Paletted1) return 1;
   return 8;
-}
-
-bool needsRedBlueSwap(BlpContentType type, bool sourceIsIndexed) {
-  return (type == BlpContentType::Blp2Dxt) == sourceIsIndexed;
-}
-
-void swapRedBlue(uint8_t* pixels, uint64_t count) {
-  for (uint64_t i = 0; i < count; ++i, pixels += 4) std::swap(pixels[0], pixels[2]);
 }
 
 namespace {
@@ -165,7 +160,7 @@ BlpStatus buildBlpImage(SaveImage* image, const SaveOptions& options, uint64_t* 
   const bool jpeg = isJpegContent(type), paletted = isPalettedContent(type);
   const uint8_t a = outputAlphaDepth(type, image->alphaDepth != 0);
   // A level count of 0 or above 16 means no limit: the chain runs to 1 x 1 (at most 16
-  // levels for sides up to 65535).
+  // levels for sides up to kBlpMaxSide).
   const uint32_t maxLevels = options.maxMipLevels >= 1 && options.maxMipLevels <= 16 ? options.maxMipLevels : 16;
 
   // 1. Header values.
@@ -209,7 +204,16 @@ BlpStatus buildBlpImage(SaveImage* image, const SaveOptions& options, uint64_t* 
     if (!makeJpegStore(image->width, image->height, options.jpegQuality, &jpegStore)) return BlpStatus::OutOfMemory;
   }
 
-  // 4. Levels, each produced from the current pixels and then halved in place.
+  // 4. Levels, each produced from the current pixels and then halved in place. Progress is
+  // the share of the chain's pixels done.
+  uint64_t chainPixels = 0, pixelsDone = 0;
+  for (uint32_t k = 0, cw = image->width, ch = image->height; k < maxLevels; ++k) {
+    chainPixels += uint64_t(cw) * ch;
+    if (cw + ch <= 2) break;
+    const LevelSize next = nextLevelSize(cw, ch);
+    cw = next.width;
+    ch = next.height;
+  }
   uint32_t w = image->width, h = image->height, level = 0;
   for (;;) {
     uint64_t size = 0;
@@ -230,6 +234,10 @@ BlpStatus buildBlpImage(SaveImage* image, const SaveOptions& options, uint64_t* 
     header.mipOffsets[level] = uint32_t(position);
     header.mipSizes[level] = uint32_t(size);
     position += size;
+    pixelsDone += uint64_t(w) * h;
+    if (image->progress != nullptr && image->progress->report != nullptr &&
+        image->progress->report(image->progress->context, uint32_t(pixelsDone * 100 / chainPixels)) == 0)
+      return BlpStatus::Cancelled;
     if (w + h <= 2 || level + 1 == maxLevels) break;
     LevelSize next = halveLevel(image->pixels, w, h);
     w = next.width;
@@ -270,23 +278,40 @@ BlpStatus buildBlpImage(SaveImage* image, const SaveOptions& options, uint64_t* 
   return BlpStatus::Ok;
 }
 
-BlpStatus encodeBlpImage(uint32_t width, uint32_t height, uint32_t bytesPerPixel, uint8_t* palette,
-                         uint8_t* pixels, const SaveOptions& options, BlpOutput* output,
-                         uint64_t* fileLength, uint32_t paletteCount, bool indexedAlpha) {
+BlpStatus encodeBlpSource(const BlpSourceImage& source, const SaveOptions& options, BlpOutput* output,
+                          uint64_t* fileLength, const BlpEncodeProgress* progress) {
   *fileLength = 0;
-  BlpStatus status = checkSaveSize(width, height);
+  BlpStatus status = checkSaveSize(source.width, source.height);
   if (status != BlpStatus::Ok) return status;
-  if (uint32_t(options.contentType) >= kBlpContentTypeCount) return BlpStatus::BadArgument;
+  const BlpContentType type = options.contentType;
+  if (uint32_t(type) >= kBlpContentTypeCount || output == nullptr) return BlpStatus::BadArgument;
+  status = checkSourceImage(source);
+  if (status != BlpStatus::Ok) return status;
+
+  // The working pixels: the caller's donated area, or one of our own, allocated once.
+  std::unique_ptr<uint8_t[]> ownPixels;
+  uint8_t* work = source.workPixels;
+  if (work == nullptr) {
+    ownPixels = allocateBytes(uint64_t(source.width) * source.height * 4);
+    if (!ownPixels) return BlpStatus::OutOfMemory;
+    work = ownPixels.get();
+  }
+  const bool indexed = isIndexedLayout(source.layout);
+  uint8_t palette[kBlpPaletteBytes] = {};
+  if (indexed) workingPalette(source, palette);
+  // DXT compresses red, green, blue, alpha; palettes and JPEG components are blue first.
+  convertSource(source, palette, type == BlpContentType::Blp2Dxt, work);
+
   SaveImage image;
-  image.width = width;
-  image.height = height;
-  image.trueColour = bytesPerPixel >= 2;
-  image.alphaDepth = outputAlphaDepth(options.contentType, bytesPerPixel == 4 || (bytesPerPixel == 1 && indexedAlpha));
+  image.width = source.width;
+  image.height = source.height;
+  image.trueColour = !indexed;
+  image.alphaDepth = outputAlphaDepth(type, sourceHasAlpha(source));
   image.palette = palette;
-  image.paletteCount = paletteCount;
-  image.pixels = pixels;
+  image.paletteCount = indexed ? source.paletteCount : 256;
+  image.pixels = work;
   image.output = *output;
-  if (needsRedBlueSwap(options.contentType, bytesPerPixel == 1)) swapRedBlue(pixels, uint64_t(width) * height);
+  image.progress = progress;
   status = buildBlpImage(&image, options, fileLength);
   *output = image.output;
   return status;

@@ -1,5 +1,5 @@
-// The BLP writer: builds a complete file in one memory area from 32-bit pixels and the
-// save choices. Shared by every host adapter and the command-line tool.
+// The BLP writer: builds a complete file in one memory area from a host's image and the
+// save choices. Every host adapter and the command-line tool save through encodeBlpSource.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,7 @@
 
 #include "core/blp_format.h"
 #include "core/blp_status.h"
+#include "core/pixel_layout.h"
 #include "core/save_options.h"
 
 namespace vellum {
@@ -23,22 +24,6 @@ struct BlpOutput {
   bool (*grow)(void* growContext, uint64_t minCapacity, BlpOutput* output) = nullptr;
 };
 
-// What an adapter hands to buildBlpImage. The writer changes pixels and palette in place.
-struct SaveImage {
-  uint32_t width = 0;        // 1..65535
-  uint32_t height = 0;       // 1..65535
-  bool trueColour = false;   // palette is built by a quantizer for paletted content
-  uint8_t alphaDepth = 0;    // of the output: 0, or 8 / 4 / 1 by content type
-  uint8_t* palette = nullptr;  // 256 x (B, G, R, fourth byte)
-  // Entries of an indexed source's palette that the source defines (2 for a bitmap, 16 for
-  // a 4-bit image ...). Entries from paletteCount on are written as zero bytes and never
-  // chosen by the nearest-colour search; the same holds for entries a quantizer leaves
-  // empty (a median cut of fewer than 256 boxes).
-  uint32_t paletteCount = 256;
-  uint8_t* pixels = nullptr;   // width * height * 4 bytes in working order
-  BlpOutput output;
-};
-
 // The recommended initial output capacity: width * height * 8 + 6144 bytes.
 uint64_t blpOutputCapacity(uint32_t width, uint32_t height);
 
@@ -46,35 +31,62 @@ uint64_t blpOutputCapacity(uint32_t width, uint32_t height);
 // growContext: moves the bytes written so far into a new area of `minCapacity` bytes.
 bool growHeapOutput(void* heapBytes, uint64_t minCapacity, BlpOutput* output);
 
-// Whether an image of this size can be saved at all: sides 1 to 65535 (a side of 65536
-// would need a 17th mipmap table entry) and pixel buffers addressable on this build.
+// Whether an image of this size can be saved at all: sides 1 to kBlpMaxSide (no reader
+// opens a larger side, so the writer makes no file it could not read back) and pixel
+// buffers addressable on this build (ImageTooLarge). Every save path asks this before it
+// allocates; a host with narrower coordinates keeps its own lower limit in front of it.
 BlpStatus checkSaveSize(uint32_t width, uint32_t height);
 
-// The output's alpha depth: 0 without source alpha; else 4 for Blp2Paletted4, 1 for
-// Blp2Paletted1 and 8 for every other type.
-uint8_t outputAlphaDepth(BlpContentType type, bool sourceHasAlpha);
+// An image as a host holds it, in any of the source layouts; the writer derives from it
+// whether a quantizer runs, the output's alpha depth and its own working byte order, and
+// does every channel exchange itself. The source is only read, except through workPixels.
+//
+//   layout        pixel bytes           colours              alpha of each pixel
+//   Rgb           red, green, blue      the pixel            255
+//   Rgba / Bgra   four bytes            the pixel            its alpha if hasAlpha, else 255
+//   Indices       index                 palette[index]       the entry's fourth byte if
+//                                                            hasAlpha, else 255
+//   IndicesAlpha  index, alpha          palette[index]       the pixel's alpha byte
+//
+// Indexed sources (a colour map, a grey ramp, a bitmap's two colours) keep their palette in
+// paletted content: no quantizer runs, and the file's palette is the source's entries,
+// fourth byte as given, with zero bytes from paletteCount on. An index at or beyond
+// paletteCount takes such an entry of four zero bytes (black, transparent where the output
+// keeps alpha); a source without a palette of its own (paletteCount 0) is all black. The output has alpha (8 bits, or 4 / 1 for
+// the 4-bit and 1-bit paletted types) for IndicesAlpha, and for Rgba, Bgra and Indices when
+// hasAlpha is set.
+struct BlpSourceImage {
+  uint32_t width = 0;   // 1..kBlpMaxSide
+  uint32_t height = 0;  // 1..kBlpMaxSide
+  BlpPixelLayout layout = BlpPixelLayout::Rgba;  // any but Alpha
+  const uint8_t* pixels = nullptr;  // row 0 is the top row
+  int64_t stride = 0;               // bytes from one row to the next (may be negative); 0: packed
+  const uint8_t* palette = nullptr;  // indexed layouts: paletteCount entries of four bytes (null for 0)
+  BlpPixelLayout paletteLayout = BlpPixelLayout::Rgba;  // entry byte order: Rgba or Bgra
+  uint32_t paletteCount = 256;       // entries the source defines, 0..256
+  bool hasAlpha = false;             // see the table; IndicesAlpha always has alpha, Rgb never
+  // Optional working memory of width * height * 4 bytes that the writer may overwrite, so
+  // that a host which already holds a copy of the image does not pay for a second one
+  // (without it the writer allocates its own). It may be `pixels` itself when the rows are
+  // packed (the conversion runs from the last pixel to the first); it may not overlap the
+  // source in any other way.
+  uint8_t* workPixels = nullptr;
+};
 
-// The writer's working order is B, G, R, A for paletted and JPEG content and R, G, B, A
-// for DXT content. True-colour sources arrive as R, G, B, A and palette-expanded sources
-// as B, G, R, A, so bytes 0 and 2 are exchanged exactly when (DXT) == (indexed source).
-bool needsRedBlueSwap(BlpContentType type, bool sourceIsIndexed);
-void swapRedBlue(uint8_t* pixels, uint64_t count);
-
-// Builds the file; on success *fileLength holds N. Fails only on a size that cannot be
-// saved (BadDimensions / FileTooLarge) or when memory runs out (OutOfMemory).
-BlpStatus buildBlpImage(SaveImage* image, const SaveOptions& options, uint64_t* fileLength);
-
-// The host-independent half of a save from an adapter that collected its image as
-// bytesPerPixel 1 (an indexed or grey source expanded through its palette: B, G, R, A),
-// 3 (true colour R, G, B, 255) or 4 (true colour R, G, B, A): derives trueColour and the
-// alpha depth, brings the pixels into working order and runs buildBlpImage.
-// paletteCount is the number of palette entries the source defines (see SaveImage).
-// indexedAlpha marks an indexed source (bytesPerPixel 1) whose pixels carry their own
-// alpha, as a paletted PNG with transparency or a GIMP INDEXEDA image: its palette is kept
-// (no quantizer) and the output carries alpha.
-BlpStatus encodeBlpImage(uint32_t width, uint32_t height, uint32_t bytesPerPixel, uint8_t* palette,
-                         uint8_t* pixels, const SaveOptions& options, BlpOutput* output,
-                         uint64_t* fileLength, uint32_t paletteCount = 256, bool indexedAlpha = false);
+// Builds the file into *output (which may grow, see BlpOutput); on success *fileLength
+// holds its length N and the file is the first N bytes of output->data. Fails with
+// BadDimensions or ImageTooLarge (checkSaveSize), BadArgument (a layout, stride, palette or
+// content type out of range, no pixels, an overlapping workPixels), OutOfMemory and
+// FileTooLarge (offsets past 32 bits).
+//
+// `progress`, when given, hears after every level how much of the work is done (the share
+// of the chain's pixels encoded, 0..100); an answer of 0 stops the save (Cancelled).
+struct BlpEncodeProgress {
+  int (*report)(void* context, uint32_t percent) = nullptr;
+  void* context = nullptr;
+};
+BlpStatus encodeBlpSource(const BlpSourceImage& source, const SaveOptions& options, BlpOutput* output,
+                          uint64_t* fileLength, const BlpEncodeProgress* progress = nullptr);
 
 // Splits the common start of the level streams of a JPEG file (three or more levels)
 // into the shared header, moving the levels down; returns the shared length P.

@@ -11,7 +11,7 @@ void expand565(uint32_t c, uint8_t rgb[3]) {
   rgb[2] = uint8_t(b5 << 3 | b5 >> 2);
 }
 
-void decodeColourHalf(const uint8_t* half, bool forceFourColour, uint8_t pixels[64]) {
+void decodeColourHalf(const uint8_t* half, bool forceFourColour, bool cutOut, uint8_t pixels[64]) {
   uint32_t c0 = uint32_t(half[0]) | uint32_t(half[1]) << 8;
   uint32_t c1 = uint32_t(half[2]) | uint32_t(half[3]) << 8;
   uint8_t table[4][4];
@@ -28,6 +28,7 @@ void decodeColourHalf(const uint8_t* half, bool forceFourColour, uint8_t pixels[
     }
   }
   for (auto& entry : table) entry[3] = 255;
+  if (cutOut && !forceFourColour && c0 <= c1) table[3][3] = 0;
   uint32_t indices = uint32_t(half[4]) | uint32_t(half[5]) << 8 | uint32_t(half[6]) << 16 |
                      uint32_t(half[7]) << 24;
   for (int i = 0; i < 16; ++i) {
@@ -58,11 +59,11 @@ void decodeDxt5Alpha(const uint8_t block[8], uint8_t alpha[16]) {
 }
 
 void decodeDxtBlock(const uint8_t* block, DxtVariant variant, uint8_t pixels[64]) {
-  if (variant == DxtVariant::Dxt1) {
-    decodeColourHalf(block, false, pixels);
+  if (variant == DxtVariant::Dxt1 || variant == DxtVariant::Dxt1Alpha) {
+    decodeColourHalf(block, false, variant == DxtVariant::Dxt1Alpha, pixels);
     return;
   }
-  decodeColourHalf(block + 8, true, pixels);
+  decodeColourHalf(block + 8, true, false, pixels);
   if (variant == DxtVariant::Dxt3) {
     uint64_t bits = 0;
     for (int b = 0; b < 8; ++b) bits |= uint64_t(block[b]) << (8 * b);

@@ -27,7 +27,7 @@ int blpReaderEntry(const uint8_t* data, size_t size) {
   XnLoadContext context;
   if (xnLoadOpen(&context, memorySource(data, size)) != BlpStatus::Ok) return 0;
   FUZZ_REQUIRE(size > 160);
-  const BlpHeader& h = context.reader.header;
+  const BlpHeader& h = context.reader.file.header;
   FUZZ_REQUIRE(h.width >= 1 && h.width <= kBlpMaxSide && h.height >= 1 && h.height <= kBlpMaxSide);
   // JPEG levels are decoded whole: keep them to what one fuzz run can afford. Larger ones
   // take the reader's ImageTooLarge path, the same exit as a failed allocation.

@@ -1,19 +1,18 @@
-// The writer on small images with any options, by both ways adapters take to it:
-// encodeBlpImage (XnView and the command line: 1, 3 or 4 bytes a pixel in source order) and
-// buildBlpImage with the adapter's own SaveImage (Photoshop and Imagine: indexed sources
-// with alpha, any alpha depth value), into an output area that starts small and grows, or
-// stops growing. The file must then read back through BlpReader as what was asked for: the
-// content type's header values, mipmap tables describing a complete chain with contiguous
-// levels of the right sizes, and for paletted content the source's colours (indexed
-// sources) and alpha (every alpha depth) exactly. Optionally the save runs twice and must
-// give the same bytes.
+// The writer on small images with any options, through encodeBlpSource with every source
+// layout (indices with or without alpha, R, G, B and both 4-byte orders, with padded or
+// bottom-up rows, converted in place or in the writer's own memory), into an output area
+// that starts small and grows, or stops growing. The file must then read back through
+// BlpReader as what was asked for: the content type's header values, mipmap tables
+// describing a complete chain with contiguous levels of the right sizes, and for paletted
+// content the source's colours (indexed sources) and alpha (every alpha depth) exactly.
+// Optionally the save runs twice and must give the same bytes.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "core/blp_reader.h"
-#include "core/blp_writer.h"
+#include "core/blp_writer_stage.h"
 #include "fuzz/fuzz_entries.h"
 #include "fuzz/fuzz_support.h"
 
@@ -45,16 +44,14 @@ bool growArea(void* context, uint64_t minCapacity, BlpOutput* output) {
 
 // How the image reaches the writer.
 struct Source {
-  bool direct;          // buildBlpImage with our SaveImage, else encodeBlpImage
-  uint32_t bytesPerPixel;  // encodeBlpImage: 1, 3 or 4
-  bool trueColour;      // direct: a quantizer builds the palette of paletted content
-  uint8_t alphaDepth;   // direct: any value; 0 means no alpha
-  bool indexed() const { return direct ? !trueColour : bytesPerPixel == 1; }
-  bool hasAlpha() const { return direct ? alphaDepth != 0 : bytesPerPixel == 4; }
-  // Byte order of the pixels handed over: B, G, R (palette-expanded, or the writer's
-  // working order of non-DXT content) or R, G, B.
-  bool blueFirst(BlpContentType type) const {
-    return direct ? type != BlpContentType::Blp2Dxt : bytesPerPixel == 1;
+  BlpPixelLayout layout;
+  bool hasAlpha;    // as handed over (meaningless for Rgb)
+  int64_t padding;  // bytes after each row; negative: rows stored bottom-up
+  bool inPlace;     // workPixels is the source itself (packed rows only)
+  bool bgraPalette;
+  bool indexed() const { return isIndexedLayout(layout); }
+  bool outputAlpha() const {
+    return layout == BlpPixelLayout::IndicesAlpha || (hasAlpha && layout != BlpPixelLayout::Rgb);
   }
 };
 
@@ -64,11 +61,41 @@ struct Save {
   int grows = 0;
 };
 
-Save runSave(uint32_t w, uint32_t h, const Source& source, const std::vector<uint8_t>& palette,
-             const std::vector<uint8_t>& pixels, const SaveOptions& options, uint32_t paletteCount,
+// The image as a host holds it: `expected` (R, G, B, A as the writer must see it) laid out
+// in the source's layout; indexed sources take `indices` and `palette` (R, G, B, A).
+Save runSave(uint32_t w, uint32_t h, const Source& source, const std::vector<uint8_t>& palette, uint32_t paletteCount,
+             const std::vector<uint8_t>& indices, const std::vector<uint8_t>& expected, const SaveOptions& options,
              uint64_t startCapacity, int growsAllowed) {
   Save save;
-  std::vector<uint8_t> workPalette = palette, workPixels = pixels;  // the writer changes both
+  const uint32_t bytes = blpLayoutBytes(source.layout);
+  const int64_t rowBytes = int64_t(w) * bytes + (source.padding > 0 ? source.padding : 0);
+  std::vector<uint8_t> held(size_t(source.inPlace ? uint64_t(w) * h * 4 : uint64_t(rowBytes) * h), 0xEE);
+  for (uint64_t i = 0; i < uint64_t(w) * h; ++i) {
+    const uint64_t y = source.padding < 0 ? h - 1 - i / w : i / w;
+    uint8_t* p = held.data() + y * uint64_t(rowBytes) + (i % w) * bytes;
+    const uint8_t* e = expected.data() + 4 * i;
+    switch (source.layout) {
+      case BlpPixelLayout::Indices: p[0] = indices[i]; break;
+      case BlpPixelLayout::IndicesAlpha: p[0] = indices[i], p[1] = e[3]; break;
+      case BlpPixelLayout::Bgra: p[0] = e[2], p[1] = e[1], p[2] = e[0], p[3] = e[3]; break;
+      default: std::memcpy(p, e, bytes); break;  // Rgb, Rgba
+    }
+  }
+  std::vector<uint8_t> heldPalette(size_t(paletteCount) * 4);
+  for (uint32_t i = 0; i < paletteCount; ++i)
+    for (uint32_t k = 0; k < 4; ++k) heldPalette[4 * i + k] = palette[4 * i + (source.bgraPalette && k < 3 ? 2 - k : k)];
+  BlpSourceImage image;
+  image.width = w;
+  image.height = h;
+  image.layout = source.layout;
+  image.pixels = source.padding < 0 ? held.data() + uint64_t(rowBytes) * (h - 1) : held.data();
+  image.stride = source.padding < 0 ? -rowBytes : source.padding > 0 ? rowBytes : 0;
+  image.palette = heldPalette.data();
+  image.paletteLayout = source.bgraPalette ? BlpPixelLayout::Bgra : BlpPixelLayout::Rgba;
+  image.paletteCount = paletteCount;
+  image.hasAlpha = source.hasAlpha;
+  image.workPixels = source.inPlace ? held.data() : nullptr;
+
   Area area{growsAllowed};
   BlpOutput output;
   output.data = static_cast<uint8_t*>(std::malloc(size_t(startCapacity)));
@@ -77,22 +104,7 @@ Save runSave(uint32_t w, uint32_t h, const Source& source, const std::vector<uin
   output.growContext = &area;
   output.grow = growArea;
   uint64_t length = 0;
-  if (source.direct) {
-    SaveImage image;
-    image.width = w;
-    image.height = h;
-    image.trueColour = source.trueColour;
-    image.alphaDepth = source.alphaDepth;
-    image.palette = workPalette.data();
-    image.paletteCount = paletteCount;
-    image.pixels = workPixels.data();
-    image.output = output;
-    save.status = buildBlpImage(&image, options, &length);
-    output = image.output;
-  } else {
-    save.status = encodeBlpImage(w, h, source.bytesPerPixel, workPalette.data(), workPixels.data(), options, &output,
-                                 &length, paletteCount);
-  }
+  save.status = encodeBlpSource(image, options, &output, &length);
   save.grows = area.grows;
   if (save.status == BlpStatus::Ok) {
     FUZZ_REQUIRE(length > 160 && length <= output.capacity);
@@ -138,12 +150,13 @@ void checkTables(const BlpHeader& header, uint64_t fileLength, BlpContentType ty
 
 // Reads level 0 back and compares what is exact for the content type.
 void checkReadBack(const std::vector<uint8_t>& file, uint32_t w, uint32_t h, const Source& source,
-                   const std::vector<uint8_t>& pixels, const SaveOptions& options, uint32_t paletteCount) {
+                   const std::vector<uint8_t>& indices, const std::vector<uint8_t>& pixels, const SaveOptions& options,
+                   uint32_t paletteCount) {
   const BlpContentType type = options.contentType;
-  const uint8_t a = outputAlphaDepth(type, source.hasAlpha());
+  const uint8_t a = outputAlphaDepth(type, source.outputAlpha());
   BlpReader reader;
   FUZZ_REQUIRE(blpReaderOpen(&reader, memorySource(file.data(), file.size())) == BlpStatus::Ok);
-  const BlpHeader& header = reader.header;
+  const BlpHeader& header = reader.file.header;
   const bool blp1 = type == BlpContentType::Blp1Jpeg || type == BlpContentType::Blp1Paletted;
   FUZZ_REQUIRE(std::memcmp(header.magic, blp1 ? "BLP1" : "BLP2", 4) == 0);
   FUZZ_REQUIRE(header.width == w && header.height == h);
@@ -191,12 +204,12 @@ void checkReadBack(const std::vector<uint8_t>& file, uint32_t w, uint32_t h, con
     blpReaderReadRow(&reader, y, row.data());
     if (!paletted) continue;
     for (uint32_t x = 0; x < w; ++x) {
-      const uint8_t* pixel = pixels.data() + 4 * (uint64_t(y) * w + x);
+      const uint8_t* pixel = pixels.data() + 4 * (uint64_t(y) * w + x);  // R, G, B, A
       const uint8_t* colour = a ? row.data() + 4 * x : rgb[row[x]];
-      if (source.indexed()) {
+      if (source.indexed() && indices[uint64_t(y) * w + x] < paletteCount) {
         // An indexed source's colours are entries of its palette: found again exactly.
-        const bool bgr = source.blueFirst(type);
-        FUZZ_REQUIRE(colour[0] == pixel[bgr ? 2 : 0] && colour[1] == pixel[1] && colour[2] == pixel[bgr ? 0 : 2]);
+        // (An index beyond them is black, which maps to the nearest entry.)
+        FUZZ_REQUIRE(colour[0] == pixel[0] && colour[1] == pixel[1] && colour[2] == pixel[2]);
       }
       if (a != 0) {
         const uint8_t alpha = pixel[3];
@@ -216,12 +229,15 @@ int blpWriterEntry(const uint8_t* data, size_t size) {
   uint32_t h = 1 + (control.byte() & 0x7F);
   if (uint64_t(w) * h > kMaxWriterPixels) h = uint32_t(kMaxWriterPixels / w);
   const uint32_t word = control.u32();
-  // 0, 1, 2: encodeBlpImage with 1, 3 or 4 bytes a pixel; 3: an indexed source with alpha
-  // and 4: a true-colour one with any alpha depth byte, both through buildBlpImage.
+  // Low three bits: the layout (Indices, IndicesAlpha, Rgb, Rgba, Bgra, and three more
+  // chances of Indices); then hasAlpha, a BGRA palette, padded or bottom-up rows, in place.
   const uint8_t sourceChoice = control.byte();
-  static const uint32_t kDepths[3] = {1, 3, 4};
-  Source source{sourceChoice % 5 >= 3, kDepths[sourceChoice % 5 % 3], sourceChoice % 5 == 4,
-                uint8_t(sourceChoice % 5 == 3 ? 8 : sourceChoice % 5 == 4 ? sourceChoice / 5 : 0)};
+  static const BlpPixelLayout kLayouts[8] = {
+      BlpPixelLayout::Indices, BlpPixelLayout::IndicesAlpha, BlpPixelLayout::Rgb, BlpPixelLayout::Rgba,
+      BlpPixelLayout::Bgra,    BlpPixelLayout::Indices,      BlpPixelLayout::Rgba, BlpPixelLayout::IndicesAlpha};
+  const uint32_t rows = sourceChoice >> 5 & 3;
+  Source source{kLayouts[sourceChoice & 7], (sourceChoice & 8) != 0, rows == 1 ? 3 : rows == 2 ? -1 : 0,
+                rows == 3, (sourceChoice & 16) != 0};
   const uint32_t paletteCount = 1 + control.byte();
   const uint8_t flags = control.byte();
 
@@ -232,42 +248,41 @@ int blpWriterEntry(const uint8_t* data, size_t size) {
   options.quantizer = QuantizerKind(word >> 16 & 15);  // above 4: median cut, as the writer's dispatch
   options.maxMipLevels = uint8_t(word >> 24);          // 0 and above 16: the whole chain
 
-  // The source as an adapter collects it: a palette, then 4 bytes a pixel (an indexed
-  // source's pixels are its palette entries, blue first, with alpha when it has alpha).
+  // The palette (R, G, B, A) and the pixels as the writer must see them, R, G, B, A: an
+  // indexed source's are its palette entries (zero bytes beyond paletteCount), with the
+  // entry's alpha (Indices with alpha), the pixel's (IndicesAlpha) or 255.
   std::vector<uint8_t> palette(kBlpPaletteBytes, 0);
-  std::vector<uint8_t> pixels(size_t(uint64_t(w) * h * 4));
+  std::vector<uint8_t> indices(size_t(uint64_t(w) * h)), pixels(size_t(uint64_t(w) * h * 4));
   const uint8_t* payload = control.data;
   const size_t payloadSize = control.size;
   auto payloadByte = [&](uint64_t i) { return payloadSize == 0 ? uint8_t(i * 37) : payload[i % payloadSize]; };
-  if (source.indexed()) {
-    for (uint32_t i = 0; i < paletteCount; ++i) {
-      for (int c = 0; c < 3; ++c) palette[4 * i + c] = payloadByte(3 * i + c);
-      palette[4 * i + 3] = 255;
+  for (uint32_t i = 0; i < paletteCount; ++i)
+    for (int c = 0; c < 4; ++c) palette[4 * i + c] = payloadByte(3 * i + c);
+  const bool alpha = source.outputAlpha();
+  for (uint64_t p = 0; p < uint64_t(w) * h; ++p) {
+    uint8_t* q = pixels.data() + 4 * p;
+    if (source.indexed()) {
+      indices[p] = payloadByte(768 + p) % (paletteCount + 1);  // sometimes one beyond: black
+      std::memcpy(q, palette.data() + 4 * indices[p], 4);
+      if (source.layout == BlpPixelLayout::IndicesAlpha) q[3] = payloadByte(5 * p + 1);
+    } else {
+      for (int c = 0; c < 4; ++c) q[c] = payloadByte(4 * p + c);
     }
-    for (uint64_t p = 0; p < uint64_t(w) * h; ++p) {
-      std::memcpy(pixels.data() + 4 * p, palette.data() + 4 * (payloadByte(768 + p) % paletteCount), 4);
-      if (source.hasAlpha()) pixels[4 * p + 3] = payloadByte(5 * p + 1);
-    }
-  } else {
-    for (uint64_t p = 0; p < uint64_t(w) * h; ++p) {
-      for (int c = 0; c < 4; ++c) pixels[4 * p + c] = payloadByte(4 * p + c);
-      if (!source.hasAlpha()) pixels[4 * p + 3] = 255;
-    }
+    if (!alpha) q[3] = 255;
   }
-
   // The output area: the recommended size, or a small one that must grow; growth may stop.
   const uint64_t full = blpOutputCapacity(w, h);
   const uint64_t start = (flags & 1) != 0 ? 1 + (flags >> 3) * 40 : full;
   const int growsAllowed = (flags & 4) != 0 ? (flags >> 3) % 4 : -1;
-  const Save save = runSave(w, h, source, palette, pixels, options, paletteCount, start, growsAllowed);
+  const Save save = runSave(w, h, source, palette, paletteCount, indices, pixels, options, start, growsAllowed);
   if (save.status != BlpStatus::Ok) {
     // Only an output that could not grow ends a save of a valid size.
     FUZZ_REQUIRE(save.status == BlpStatus::OutOfMemory && growsAllowed >= 0 && save.grows == growsAllowed);
     return 0;
   }
-  checkReadBack(save.file, w, h, source, pixels, options, paletteCount);
+  checkReadBack(save.file, w, h, source, indices, pixels, options, paletteCount);
   if ((flags & 2) != 0) {
-    const Save again = runSave(w, h, source, palette, pixels, options, paletteCount, full, -1);
+    const Save again = runSave(w, h, source, palette, paletteCount, indices, pixels, options, full, -1);
     FUZZ_REQUIRE(again.status == BlpStatus::Ok && again.file == save.file);
   }
   return 0;

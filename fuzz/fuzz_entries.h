@@ -10,6 +10,8 @@
 //   name_scan       a mode byte (terminated or not), the file name's bytes
 //   blp_writer      size, options word, source depth, palette count, output room, pixels
 //   level_load      a choice byte (mipmap level, GIMP thumbnail side), the BLP file
+//   library         a choice byte (layout, thumbnail side), the BLP file
+//   shell           a choice byte (thumbnail side), the BLP file (the library's seeds)
 #pragma once
 
 #include <cstddef>
@@ -24,6 +26,8 @@ int imagineLoadEntry(const uint8_t* data, size_t size);
 int nameScanEntry(const uint8_t* data, size_t size);
 int blpWriterEntry(const uint8_t* data, size_t size);
 int levelLoadEntry(const uint8_t* data, size_t size);
+int libraryEntry(const uint8_t* data, size_t size);
+int shellEntry(const uint8_t* data, size_t size);
 
 struct FuzzEntry {
   const char* name;  // the target's name: fuzz_<name>, corpus and regression folders
@@ -34,7 +38,8 @@ constexpr FuzzEntry kFuzzEntries[] = {
     {"blp_reader", blpReaderEntry},         {"jpeg_decoder", jpegDecoderEntry},
     {"photoshop_read", photoshopReadEntry}, {"imagine_load", imagineLoadEntry},
     {"name_scan", nameScanEntry},           {"blp_writer", blpWriterEntry},
-    {"level_load", levelLoadEntry},
+    {"level_load", levelLoadEntry},         {"library", libraryEntry},
+    {"shell", shellEntry},
 };
 
 }  // namespace vellum::fuzz

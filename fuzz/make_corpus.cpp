@@ -55,20 +55,29 @@ Bytes testImage(uint32_t w, uint32_t h) {
   return p;
 }
 
-// Saves through encodeBlpImage as an adapter does (bytesPerPixel 1: a 16-colour palette).
+// Saves through encodeBlpSource as an adapter does (bytesPerPixel 1: indices of a
+// 16-colour palette; 3 and 4: R, G, B without and with alpha).
 Bytes save(uint32_t w, uint32_t h, uint32_t bytesPerPixel, BlpContentType type, uint32_t mips = 16,
            bool progressive = false, uint8_t quality = 90) {
-  Bytes palette(kBlpPaletteBytes, 0), pixels = testImage(w, h);
+  Bytes palette(16 * 4, 0), pixels = testImage(w, h), indices(size_t(w) * h);
+  BlpSourceImage source;
+  source.width = w;
+  source.height = h;
+  source.layout = BlpPixelLayout::Rgba;
+  source.hasAlpha = bytesPerPixel == 4;
+  source.pixels = pixels.data();
   if (bytesPerPixel == 1) {
     for (int i = 0; i < 16; ++i) {
-      palette[4 * i + 0] = uint8_t(i * 16);
+      palette[4 * i + 0] = uint8_t(i * 5);
       palette[4 * i + 1] = uint8_t(255 - i * 16);
-      palette[4 * i + 2] = uint8_t(i * 5);
+      palette[4 * i + 2] = uint8_t(i * 16);
       palette[4 * i + 3] = 255;
     }
-    for (size_t p = 0; p < size_t(w) * h; ++p) std::memcpy(&pixels[4 * p], &palette[4 * (p % 16)], 4);
-  } else if (bytesPerPixel == 3) {
-    for (size_t p = 0; p < size_t(w) * h; ++p) pixels[4 * p + 3] = 255;
+    for (size_t p = 0; p < indices.size(); ++p) indices[p] = uint8_t(p % 16);
+    source.layout = BlpPixelLayout::Indices;
+    source.pixels = indices.data();
+    source.palette = palette.data();
+    source.paletteCount = 16;
   }
   SaveOptions options;
   options.contentType = type;
@@ -81,8 +90,7 @@ Bytes save(uint32_t w, uint32_t h, uint32_t bytesPerPixel, BlpContentType type, 
   output.data = area.data();
   output.capacity = area.size();
   uint64_t length = 0;
-  if (encodeBlpImage(w, h, bytesPerPixel, palette.data(), pixels.data(), options, &output, &length,
-                     bytesPerPixel == 1 ? 16 : 256) != BlpStatus::Ok) {
+  if (encodeBlpSource(source, options, &output, &length) != BlpStatus::Ok) {
     std::fprintf(stderr, "make_fuzz_corpus: save failed\n");
     std::exit(1);
   }
@@ -249,9 +257,9 @@ Bytes text(uint8_t mode, const std::string& s) {
   return b;
 }
 
-// Writer input: w - 1, h - 1, options word, source selector (0, 1, 2: encodeBlpImage with
-// 1, 3, 4 bytes a pixel; 3: indexed with alpha and 4 + 5k: true colour with alpha depth
-// byte k, through buildBlpImage), palette count - 1, flags, then payload.
+// Writer input: w - 1, h - 1, options word, source selector (bits 0-2 the layout: 0
+// Indices, 1 IndicesAlpha, 2 Rgb, 3 Rgba, 4 Bgra; 8 hasAlpha; 16 a BGRA palette; bits 5-6:
+// padded rows, bottom-up rows, converted in place), palette count - 1, flags, then payload.
 Bytes writerSeed(uint8_t w, uint8_t h, uint32_t word, uint8_t depth, uint8_t paletteCount, uint8_t flags) {
   Bytes b = {uint8_t(w - 1), uint8_t(h - 1), uint8_t(word), uint8_t(word >> 8), uint8_t(word >> 16),
              uint8_t(word >> 24), depth, uint8_t(paletteCount - 1), flags};
@@ -277,6 +285,7 @@ int main(int argc, char** argv) {
     writeSeed("imagine_load", name, withPrefix({uint8_t(0xF8 | (i % 2) | (i % 3 == 0 ? 4 : 0)), 0xFE}, file));
     // Levels 0 to 3 through the level view; a GIMP load of level 0 or a thumbnail.
     writeSeed("level_load", name, withPrefix({uint8_t((i % 4) | ((i % 3) << 4))}, file));
+    writeSeed("library", name, withPrefix({uint8_t(i * 13)}, file));
     ++i;
   }
 
@@ -300,16 +309,17 @@ int main(int argc, char** argv) {
 
   for (uint8_t type = 0; type < kBlpContentTypeCount; ++type) {
     const uint32_t word = 0x10000000u | uint32_t(type) << 8 | 75u;
-    writeSeed("blp_writer", "type" + std::to_string(type) + "-rgba", writerSeed(13, 7, word, 2, 255, 0));
+    writeSeed("blp_writer", "type" + std::to_string(type) + "-rgba", writerSeed(13, 7, word, 11, 255, 0));
     writeSeed("blp_writer", "type" + std::to_string(type) + "-indexed", writerSeed(9, 5, word, 0, 12, 2));
   }
-  writeSeed("blp_writer", "jpeg-progressive-grow", writerSeed(64, 64, 0x0300106E, 1, 255, 1));
-  writeSeed("blp_writer", "dl3-paletted", writerSeed(40, 30, 0x04020164, 1, 255, 0));
-  writeSeed("blp_writer", "neuquant-paletted4", writerSeed(32, 20, 0x02010564, 2, 255, 0));
-  writeSeed("blp_writer", "grow-refused", writerSeed(16, 16, 0x10000064, 2, 255, 0x0D));
-  writeSeed("blp_writer", "indexed-alpha-paletted4", writerSeed(11, 6, 0x10000550, 3, 20, 0));
-  writeSeed("blp_writer", "indexed-alpha-dxt", writerSeed(11, 6, 0x10000450, 3, 20, 2));
-  writeSeed("blp_writer", "direct-alpha-depth-5", writerSeed(12, 12, 0x10000650, 4 + 5 * 5, 255, 0));
+  writeSeed("blp_writer", "jpeg-progressive-grow", writerSeed(64, 64, 0x0300106E, 2, 255, 1));
+  writeSeed("blp_writer", "dl3-paletted", writerSeed(40, 30, 0x04020164, 2, 255, 0));
+  writeSeed("blp_writer", "neuquant-paletted4", writerSeed(32, 20, 0x02010564, 11, 255, 0));
+  writeSeed("blp_writer", "grow-refused", writerSeed(16, 16, 0x10000064, 11, 255, 0x0D));
+  writeSeed("blp_writer", "indexed-alpha-paletted4", writerSeed(11, 6, 0x10000550, 1, 20, 0));
+  writeSeed("blp_writer", "indexed-alpha-dxt", writerSeed(11, 6, 0x10000450, 1, 20, 2));
+  writeSeed("blp_writer", "bgra-bottom-up", writerSeed(12, 12, 0x10000650, 4 | 8 | 2 << 5, 255, 0));
+  writeSeed("blp_writer", "indices-in-place-bgra-palette", writerSeed(12, 9, 0x10000250, 8 | 16 | 3 << 5, 30, 2));
 
   std::printf("%d seeds written to %s\n", written, outputRoot.c_str());
   return 0;

@@ -50,15 +50,13 @@ SaveParams paramsFromOptions(const SaveOptions& options) {
 }
 
 bool checkSavedSize(uint32_t width, uint32_t height, std::string* error) {
-  if (width >= 1 && height >= 1 && width <= kLargestSavedSide && height <= kLargestSavedSide) {
-    BlpStatus status = checkSaveSize(width, height);
-    if (status == BlpStatus::Ok) return true;
-    *error = "image of " + std::to_string(width) + " x " + std::to_string(height) + " pixels: " +
-             blpStatusText(status);
-    return false;
-  }
-  *error = "image of " + std::to_string(width) + " x " + std::to_string(height) +
-           " pixels cannot be saved as BLP (sides 1 to 32768)";
+  const BlpStatus status = checkSaveSize(width, height);
+  if (status == BlpStatus::Ok) return true;
+  *error = "image of " + std::to_string(width) + " x " + std::to_string(height) + " pixels";
+  if (status == BlpStatus::BadDimensions)
+    *error += " cannot be saved as BLP (sides 1 to " + std::to_string(kBlpMaxSide) + ")";
+  else
+    *error += std::string(": ") + blpStatusText(status);
   return false;
 }
 
@@ -85,31 +83,17 @@ void setColourMap(HostImage* image, const uint8_t* rgb, uint32_t count) {
   std::memset(image->palette, 0, sizeof image->palette);
   for (uint32_t i = 0; i < count; ++i) {
     uint8_t* e = image->palette + 4 * i;
-    e[0] = rgb[3 * i + 2];
+    e[0] = rgb[3 * i];
     e[1] = rgb[3 * i + 1];
-    e[2] = rgb[3 * i];
+    e[2] = rgb[3 * i + 2];
     e[3] = 255;
   }
   image->paletteCount = count;
 }
 
-void expandGreyPixels(HostImage* image, uint64_t first, uint64_t count, const uint8_t* grey) {
+void storeIndexedPixels(HostImage* image, uint64_t first, uint64_t count, const uint8_t* indices) {
   const uint32_t step = image->hasAlpha ? 2 : 1;
-  uint8_t* p = image->pixels.get() + first * 4;
-  for (uint64_t i = 0; i < count; ++i, p += 4, grey += step) {
-    p[0] = p[1] = p[2] = grey[0];
-    p[3] = image->hasAlpha ? grey[1] : 255;
-  }
-}
-
-void expandIndexedPixels(HostImage* image, uint64_t first, uint64_t count, const uint8_t* indices) {
-  const uint32_t step = image->hasAlpha ? 2 : 1;
-  uint8_t* p = image->pixels.get() + first * 4;
-  for (uint64_t i = 0; i < count; ++i, p += 4, indices += step) {
-    // An index beyond the colour map (which GIMP does not produce) takes an empty entry.
-    std::memcpy(p, image->palette + 4 * indices[0], 3);
-    p[3] = image->hasAlpha ? indices[1] : 255;
-  }
+  std::memcpy(image->pixels.get() + first * step, indices, size_t(count * step));
 }
 
 BlpStatus encodeHostImage(HostImage* image, const SaveOptions& options, EncodedBlp* file,
@@ -124,12 +108,20 @@ BlpStatus encodeHostImage(HostImage* image, const SaveOptions& options, EncodedB
   output.growContext = &file->bytes;  // grown on request: JPEG noise can pass 8 bytes a pixel
   output.grow = growHeapOutput;
 
-  // True colour (3 or 4 bytes a pixel) and indexed input (1 byte a pixel, palette-expanded,
-  // with or without its own alpha) take the shared path of the plug-ins and `vellum encode`.
-  const uint32_t bytesPerPixel = image->indexed ? 1 : image->hasAlpha ? 4 : 3;
-  BlpStatus status = encodeBlpImage(image->width, image->height, bytesPerPixel, image->palette, image->pixels.get(),
-                                    options, &output, &file->length, image->paletteCount,
-                                    image->indexed && image->hasAlpha);
+  BlpSourceImage source;
+  source.width = image->width;
+  source.height = image->height;
+  source.pixels = image->pixels.get();
+  source.workPixels = image->pixels.get();
+  source.hasAlpha = image->hasAlpha;
+  if (image->indexed) {
+    source.layout = image->hasAlpha ? BlpPixelLayout::IndicesAlpha : BlpPixelLayout::Indices;
+    source.palette = image->palette;
+    source.paletteCount = image->paletteCount;
+  } else {
+    source.layout = BlpPixelLayout::Rgba;
+  }
+  BlpStatus status = encodeBlpSource(source, options, &output, &file->length);
   image->pixels.reset();
   if (status != BlpStatus::Ok) {
     file->bytes.reset();

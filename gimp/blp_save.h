@@ -4,16 +4,16 @@
 // The mapping is the one of `vellum encode` (and of the other hosts), so that the same
 // pixels and choices give the same bytes:
 //
-//   GIMP drawable          writer input                                     output alpha
-//   RGB                    true colour, R, G, B, 255                        none
-//   RGBA                   true colour, R, G, B, A                          yes
-//   GRAY                   indexed, the grey ramp (256 entries)             none
-//   GRAYA                  indexed, the grey ramp; each pixel its alpha     yes
-//   INDEXED                indexed, the image's colour map (its entries)    none
-//   INDEXEDA               indexed, the colour map; each pixel its alpha    yes
+//   GIMP drawable          writer source (encodeBlpSource)                  output alpha
+//   RGB                    Rgba, R, G, B, 255                               none
+//   RGBA                   Rgba, R, G, B, A                                 yes
+//   GRAY                   Indices of the grey ramp (256 entries)           none
+//   GRAYA                  IndicesAlpha, the grey ramp; each pixel its alpha yes
+//   INDEXED                Indices, the image's colour map (its entries)    none
+//   INDEXEDA               IndicesAlpha, the colour map                     yes
 //
 // Indexed input keeps its palette: no quantizer runs, the writer maps every pixel to its
-// nearest entry among those the colour map defines.
+// nearest entry among those the colour map defines (an index beyond them is black).
 #pragma once
 
 #include <cstdint>
@@ -44,9 +44,6 @@ bool saveOptionsFromParams(const SaveParams& params, SaveOptions* options, std::
 
 SaveParams paramsFromOptions(const SaveOptions& options);
 
-// Largest side saved: BLP readers accept sides up to 32768.
-constexpr uint32_t kLargestSavedSide = 32768;
-
 // Whether an image of these sides can be saved; on failure the message says why.
 bool checkSavedSize(uint32_t width, uint32_t height, std::string* error);
 
@@ -57,9 +54,10 @@ struct HostImage {
   bool indexed = false;       // grey or colour-mapped: the palette is kept
   bool hasAlpha = false;      // the drawable has an alpha channel
   uint32_t paletteCount = 0;  // entries the source defines (256 for the grey ramp)
-  uint8_t palette[1024] = {}; // B, G, R, 255 per entry; entries from paletteCount on 0
-  // width * height pixels of 4 bytes: B, G, R, A for indexed sources (expanded through
-  // the palette), R, G, B, A for true colour; A is 255 without alpha.
+  uint8_t palette[1024] = {}; // R, G, B, 255 per entry; entries from paletteCount on 0
+  // Room for width * height pixels of 4 bytes (also the writer's working memory). Indexed
+  // sources keep their index (and alpha) bytes packed at its start; true colour is R, G,
+  // B, A with A 255 without alpha.
   std::unique_ptr<uint8_t[]> pixels;
 };
 
@@ -70,11 +68,10 @@ bool prepareHostImage(HostImage* image, uint32_t width, uint32_t height, bool in
 // Sets a colour map of `count` entries (red, green, blue each) as the indexed palette.
 void setColourMap(HostImage* image, const uint8_t* rgb, uint32_t count);
 
-// Expands `count` pixels from a source row into the image's pixel layout, starting at
-// pixel `first` (row-major):
-//   grey: Y (and A) bytes; colour map: index (and alpha) bytes; colour: R, G, B, A bytes.
-void expandGreyPixels(HostImage* image, uint64_t first, uint64_t count, const uint8_t* grey);
-void expandIndexedPixels(HostImage* image, uint64_t first, uint64_t count, const uint8_t* indices);
+// Stores `count` pixels of a source row, starting at pixel `first` (row-major): grey Y
+// (and A) bytes, or colour-map index (and alpha) bytes. Grey values are indices of the
+// grey ramp.
+void storeIndexedPixels(HostImage* image, uint64_t first, uint64_t count, const uint8_t* indices);
 
 // A finished file in memory.
 struct EncodedBlp {
@@ -82,8 +79,8 @@ struct EncodedBlp {
   uint64_t length = 0;
 };
 
-// Runs the writer on the collected image (its pixels are used up: the writer works in
-// place) and returns the file's bytes. The output area starts at `initialCapacity` bytes
+// Runs the writer on the collected image (its pixels are used up: they are the writer's
+// working memory) and returns the file's bytes. The output area starts at `initialCapacity` bytes
 // (0: the writer's recommended width * height * 8 + 6144) and grows when a level needs it.
 BlpStatus encodeHostImage(HostImage* image, const SaveOptions& options, EncodedBlp* file,
                           uint64_t initialCapacity = 0);

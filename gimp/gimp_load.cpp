@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <memory>
 
-#include "core/blp_reader.h"
+#include "core/blp_reader.h"  // allocateBytes
 #include "gimp/blp_load.h"
 #include "gimp/gimp_procs.h"
 
@@ -50,7 +50,7 @@ bool openForLoad(const gchar* filename, uint32_t thumbnailSide, LoadHolder* hold
 
 // Builds the image and its one layer from the described level.
 gint32 buildImage(BlpLoad* load, const gchar* filename, bool showProgress, GError** error) {
-  const uint32_t width = load->info.width, height = load->info.height;
+  const uint32_t width = load->width, height = load->height;
   const bool indexed = load->kind == LayerKind::Indexed || load->kind == LayerKind::IndexedAlpha;
   GimpImageType layerType = GIMP_RGB_IMAGE;
   switch (load->kind) {
@@ -109,8 +109,8 @@ gint32 loadBlpThumbnail(const gchar* filename, gint size, gint* imageWidth, gint
   LoadHolder holder;
   const uint32_t wanted = size > gint(kThumbnailMinSide) ? uint32_t(size) : kThumbnailMinSide;
   if (!openForLoad(filename, wanted, &holder, error)) return -1;
-  *imageWidth = gint(holder.load.header.width);
-  *imageHeight = gint(holder.load.header.height);
+  *imageWidth = gint(holder.load.file.header.width);
+  *imageHeight = gint(holder.load.file.header.height);
   return buildImage(&holder.load, filename, false, error);
 }
 

@@ -52,11 +52,7 @@ bool collectPixels(gint32 drawable, HostImage* host) {
       continue;
     }
     gegl_buffer_get(buffer, &rect, 1.0, format, band.get(), GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
-    if (grey) {
-      expandGreyPixels(host, first, count, band.get());
-    } else {
-      expandIndexedPixels(host, first, count, band.get());
-    }
+    storeIndexedPixels(host, first, count, band.get());  // grey: indices of the grey ramp
     gimp_progress_update(0.5 * (y + rows) / height);
   }
   g_object_unref(buffer);

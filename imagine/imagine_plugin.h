@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "core/blp_read_policy.h"
 #include "core/blp_writer.h"
 #include "imagine/imagine_records.h"
 
@@ -33,6 +34,13 @@ int32_t VELLUM_IMAGINE_CALL imagineSaveFile(const ImagineHostInterface* host, Im
 // The signature test on the file's first bytes: more than 160 bytes, "BLP0", "BLP1" or
 // "BLP2", both sides 1 to 32768 and the storage field below 2.
 bool imagineRecognises(const uint8_t* bytes, uint64_t length);
+
+// Imagine's answers to a malformed file: a file of 160 bytes or fewer, or a paletted level
+// that starts inside the header, error 5; a header it does not open, a level of size 0 or
+// one that starts beyond the end of the file, error 7; an unknown encoding error 1 (the
+// empty image is returned), an unusual DXT alpha type error 1 with the level read as DXT1.
+// A level cut by the end of the file gives the rows present and zero bytes after them.
+BlpReadPolicy imagineReadPolicy();
 
 // Loading: creates the host image and fills it from level 0 of the file in the request.
 // Returns the image (also after a failure once it exists) or null; failures set the

@@ -1,6 +1,7 @@
 // Saving an Imagine image as a BLP file. The plug-in copies the host's rows into one
-// array of 32-bit pixels in the writer's working order, runs the shared writer with the
-// four option values, and hands the finished file to the host's output block in one write.
+// array as they are (indices, or blue, green, red, alpha), hands it to the shared writer
+// with the image's palette and the four option values, and hands the finished file to the
+// host's output block in one write.
 //
 // All memory comes from the host's memory service and stays with the host. The writer's
 // output area starts at 8 bytes a pixel + 6144 and grows through the same service when a
@@ -37,35 +38,23 @@ uint8_t* hostAllocate(const ImagineServiceTable& host, uint64_t bytes) {
   return static_cast<uint8_t*>(host.allocate(int32_t(bytes)));
 }
 
-// Copies the host's rows into `pixels` in source order: true-colour rows become red,
-// green, blue, alpha; 8-bit rows become their palette entries (`entries`: four bytes an
-// entry) with the first and third byte exchanged when `exchangeEntry` is set. The fourth
-// byte is 255 unless the output keeps alpha. A row the host cannot give (null) is taken
-// as zero bytes.
-void collectPixels(const ImagineServiceTable& host, ImagineImage image, uint32_t width, uint32_t height,
-                   int32_t bits, const uint8_t* entries, bool exchangeEntry, bool keepAlpha, uint8_t* pixels) {
-  uint8_t* out = pixels;
+// Copies the host's rows into `pixels` as the writer takes them: 8-bit rows as their
+// index bytes, 24- and 32-bit rows as blue, green, red and a fourth byte (the pixel's own
+// for 32 bits, 255 for 24). A row the host cannot give (null) is taken as zero bytes.
+void collectRows(const ImagineServiceTable& host, ImagineImage image, uint32_t width, uint32_t height, int32_t bits,
+                 uint8_t* pixels) {
+  const uint64_t rowBytes = uint64_t(width) * (bits == 8 ? 1 : 4);
   for (uint32_t y = 0; y < height; ++y) {
+    uint8_t* out = pixels + uint64_t(y) * rowBytes;
     const uint8_t* row = host.rowAddress(image, int32_t(y));
     if (row == nullptr) {
-      std::memset(out, 0, size_t(uint64_t(width) * 4));
-      out += uint64_t(width) * 4;
-      continue;
-    }
-    for (uint32_t x = 0; x < width; ++x, out += 4) {
-      if (bits == 8) {
-        const uint8_t* e = entries + 4 * row[x];
-        out[0] = exchangeEntry ? e[2] : e[0];
-        out[1] = e[1];
-        out[2] = exchangeEntry ? e[0] : e[2];
-        out[3] = keepAlpha ? e[3] : 255;
-      } else {
-        const uint32_t step = uint32_t(bits) / 8;
-        const uint8_t* p = row + uint64_t(x) * step;  // blue, green, red (, alpha)
-        out[0] = p[2];
-        out[1] = p[1];
-        out[2] = p[0];
-        out[3] = bits == 32 && keepAlpha ? p[3] : 255;
+      std::memset(out, 0, size_t(rowBytes));
+    } else if (bits != 24) {
+      std::memcpy(out, row, size_t(rowBytes));
+    } else {
+      for (uint32_t x = 0; x < width; ++x, out += 4, row += 3) {
+        std::memcpy(out, row, 3);
+        out[3] = 255;
       }
     }
   }
@@ -109,15 +98,16 @@ int32_t saveBlpFromHost(const ImagineServiceTable& host, ImagineImage image, Ima
   if (saveFlags & kImagineSaveTestOnly) return 1;
 
   const int32_t height = host.height(image), width = host.width(image);
-  // Sides above 65535 cannot be described by the 16 mipmap table entries; sizes whose
-  // buffers this build (or the host's 32-bit size arguments) cannot hold are short memory.
+  // Sides above kBlpMaxSide would make a file no reader opens; sizes whose buffers this
+  // build (or the host's 32-bit size arguments) cannot hold are short memory.
   if (width < 1 || height < 1) return fail(request, kImagineSizeNotSupported);
   const BlpStatus sizeStatus = checkSaveSize(uint32_t(width), uint32_t(height));
   if (sizeStatus == BlpStatus::BadDimensions) return fail(request, kImagineSizeNotSupported);
   if (sizeStatus != BlpStatus::Ok) return fail(request, kImagineOutOfMemory);
   const uint64_t count = uint64_t(width) * uint64_t(height);
 
-  // Work memory: the palette, the pixel array, then the writer's output area.
+  // Work memory: the palette, the pixel array (also the writer's working memory), then the
+  // writer's output area.
   const uint64_t outputBytes = blpOutputCapacity(uint32_t(width), uint32_t(height));
   uint8_t* work = hostAllocate(host, kBlpPaletteBytes + 4 * count + outputBytes);
   if (work == nullptr) return fail(request, kImagineOutOfMemory);
@@ -125,50 +115,42 @@ int32_t saveBlpFromHost(const ImagineServiceTable& host, ImagineImage image, Ima
   uint8_t* pixels = work + kBlpPaletteBytes;
 
   const SaveOptions options = imagineSaveOptions(request->option);
-  const bool dxt = options.contentType == BlpContentType::Blp2Dxt;
-  const bool indexed = bits == 8;
-  const uint8_t alphaDepth = outputAlphaDepth(options.contentType, alphaKind == kImagineAlphaBlend && bits != 24);
-
-  if (indexed && !dxt) {
-    // The image's palette becomes the file's palette (blue, green, red, fourth byte).
+  BlpSourceImage source;
+  source.width = uint32_t(width);
+  source.height = uint32_t(height);
+  source.pixels = pixels;
+  source.workPixels = pixels;
+  source.hasAlpha = alphaKind == kImagineAlphaBlend && bits != 24;
+  if (bits == 8) {
+    // The image's palette, as the host gives it in the file's byte order (blue, green, red,
+    // fourth byte), is the file's palette; with alpha the fourth bytes are the alpha.
     uint8_t hostPalette[kBlpPaletteBytes] = {};
     host.copyPalette(image, hostPalette);
     host.hostPaletteToBytes(hostPalette, palette, 256, 2);
-    collectPixels(host, image, uint32_t(width), uint32_t(height), bits, palette, false, alphaDepth != 0, pixels);
-  } else if (indexed) {
-    // DXT takes the host's palette as it keeps it; the exchange here and the working-order
-    // exchange below cancel out, handing the host's entry bytes to the compressor unchanged.
-    std::memset(palette, 0, kBlpPaletteBytes);
-    host.copyPalette(image, palette);
-    collectPixels(host, image, uint32_t(width), uint32_t(height), bits, palette, true, alphaDepth != 0, pixels);
+    source.layout = BlpPixelLayout::Indices;
+    source.palette = palette;
+    source.paletteLayout = BlpPixelLayout::Bgra;
+    source.paletteCount = 256;
   } else {
-    std::memset(palette, 0, kBlpPaletteBytes);
-    collectPixels(host, image, uint32_t(width), uint32_t(height), bits, nullptr, false, alphaDepth != 0, pixels);
+    source.layout = BlpPixelLayout::Bgra;
   }
-  if (needsRedBlueSwap(options.contentType, indexed)) swapRedBlue(pixels, count);
+  collectRows(host, image, uint32_t(width), uint32_t(height), bits, pixels);
 
-  SaveImage save;
-  save.width = uint32_t(width);
-  save.height = uint32_t(height);
-  save.trueColour = !indexed;
-  save.alphaDepth = alphaDepth;
-  save.palette = palette;
-  save.paletteCount = 256;
-  save.pixels = pixels;
-  save.output.data = pixels + 4 * count;
-  save.output.capacity = outputBytes;
-  save.output.growContext = const_cast<ImagineServiceTable*>(&host);
-  save.output.grow = growThroughHost;
+  BlpOutput output;
+  output.data = pixels + 4 * count;
+  output.capacity = outputBytes;
+  output.growContext = const_cast<ImagineServiceTable*>(&host);
+  output.grow = growThroughHost;
 
   uint64_t fileLength = 0;
-  const BlpStatus status = buildBlpImage(&save, options, &fileLength);
+  const BlpStatus status = encodeBlpSource(source, options, &output, &fileLength);
   if (status == BlpStatus::OutOfMemory) return fail(request, kImagineOutOfMemory);
   if (status != BlpStatus::Ok || fileLength > kImagineMaxAllocation) return fail(request, kImagineSizeNotSupported);
 
   ImagineSmartBuffer* block = host.createOutputBlock(int32_t(fileLength), kOutputBlockFlags);
   request->output = block;
   if (block == nullptr) return fail(request, kImagineOutOfMemory);
-  if (host.write(block, block->current, save.output.data, int32_t(fileLength)) == 0)
+  if (host.write(block, block->current, output.data, int32_t(fileLength)) == 0)
     request->errorCode = kImagineWriteError;
   return 1;
 }

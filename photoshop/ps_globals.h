@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "core/blp_file.h"
 #include "photoshop/ps_api.h"
 
 namespace vellum {
@@ -25,8 +26,11 @@ inline uint32_t contentKind(uint32_t code) { return code & 0xFF; }
 inline uint32_t contentAlphaBits(uint32_t code) { return (code >> 8) & 0xFF; }
 inline bool contentHasLongHeader(uint32_t code) { return ((code >> 16) & 0xFF) == 1; }
 
-// PluginGlobals, in the order the plug-in has always kept them. `outputHandle` is ours:
-// the file image of a save moves there when it outgrows pixelHandle (see ps_write.h).
+// PluginGlobals, in the order the plug-in has always kept them. The last three are ours:
+// the file image of a save moves to `outputHandle` when it outgrows pixelHandle (see
+// ps_write.h); `file` and `format` keep, from read prepare to the last read continue, the
+// file's header and the level being read as the core's level decoder describes them (the
+// file's byte source is set anew in every call).
 struct PluginGlobals {
   uint32_t rows;
   uint32_t columns;
@@ -39,6 +43,8 @@ struct PluginGlobals {
   uint8_t* pixels;
   ps::Handle pixelHandle;
   ps::Handle outputHandle;
+  BlpFile file;
+  BlpLevelFormat format;
 };
 
 // What the Windows glue offers the portable plug-in: the host's file handle (dataFork)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
+#include <new>
 
 #include "core/save_options.h"
 #include "photoshop/ps_read.h"
@@ -104,7 +105,7 @@ void lockGlobals(bool fresh) {
   session.globalsHandle = h;
   session.globals = reinterpret_cast<PluginGlobals*>(p);
   // A new sequence starts from empty state: clean-up must never see a stale pixelHandle.
-  if (fresh) std::memset(session.globals, 0, sizeof(PluginGlobals));
+  if (fresh) new (session.globals) PluginGlobals{};
 }
 
 // Step 8: everything of the sequence is released.
@@ -143,46 +144,26 @@ void cleanUp() {
 
 // ---- Reading -----------------------------------------------------------------------
 
-void filterFile() {
-  uint8_t header[kPsHeaderBytes];
-  result() = psReadAt(*session.platform, session.record->dataFork, 0, header, kPsHeaderBytes);
-  if (result() == ps::kNoErr) result() = filterBlpHeader(header);
-}
+void filterFile() { result() = filterBlpFile(*session.platform, session.record->dataFork); }
 
 void readPrepare() {
   FormatRecord* r = session.record;
   PluginGlobals* g = session.globals;
-  const PsPlatform& platform = *session.platform;
-  uint8_t header[kPsHeaderBytes];
-  result() = psReadAt(platform, r->dataFork, 0, header, kPsHeaderBytes);
-  if (result() != ps::kNoErr) return;
   ReadLevel level;
-  result() = planReadLevel(header, r->openForPreview != 0, &level);
+  result() = prepareReadLevel(g, *session.platform, r->dataFork, r->openForPreview != 0, &level);
   if (result() != ps::kNoErr) return;
   // Without 32-bit coordinates the host takes sides as int16: 32768 would turn negative.
   if (!session.coords32 && (level.rows > 32767 || level.columns > 32767)) {
     result() = ps::kFormatCannotRead;
     return;
   }
-  uint64_t fileLength = 0;
-  if (!platform.length(platform.context, r->dataFork, &fileLength)) {
-    result() = ps::kReadErr;
-    return;
-  }
-  result() = checkLevelInFile(level, fileLength);
-  if (result() != ps::kNoErr) return;
-
-  g->levelOffset = level.levelOffset;
-  g->levelSize = level.levelSize;
+  g->levelOffset = g->format.offset;
+  g->levelSize = g->format.size;
   g->rows = level.rows;
   g->columns = level.columns;
   g->contentCode = level.contentCode;
   r->maxData = kPsReadMaxData;
-  if (contentKind(g->contentCode) == kKindPaletteIndices) {
-    result() = psReadAt(platform, r->dataFork, level.headerSize, g->palette, sizeof g->palette);
-    if (result() != ps::kNoErr) return;
-    for (uint32_t i = 0; i < 256; ++i) std::swap(g->palette[4 * i], g->palette[4 * i + 2]);
-  }
+  if (contentKind(g->contentCode) == kKindPaletteIndices) std::memcpy(g->palette, g->file.palette, sizeof g->palette);
   if (contentKind(g->contentCode) == kKindJpeg) {
     const uint64_t j = readBufferBytes(g->contentCode, g->rows, g->columns, g->levelOffset, g->levelSize);
     if (j == 0 || j + kPsChunkBytes > 0x7FFFFFFF) {
@@ -344,7 +325,7 @@ void writeContinue() {
   image.blueLUT = r->blueLUT;
   image.lutCount = r->lutCount;
   image.transparentIndex = r->transparentIndex;
-  const uint32_t paletteCount = convertHostImage(image, g->pixels, g->palette);
+  const BlpSourceImage source = hostImageSource(image, g->palette, g->pixels);
   r->data = nullptr;
 
   const uint64_t fileImage = fileImageOffset(g->rows, g->columns, g->saveOptions);
@@ -357,8 +338,7 @@ void writeContinue() {
   output.growContext = &store;
   output.grow = growFileImage;
   uint64_t length = 0;
-  result() = encodeHostImage(r->imageMode, image.layout, g->rows, g->columns, g->saveOptions, g->pixels, g->palette,
-                             paletteCount, &output, &length);
+  result() = encodeHostImage(source, g->saveOptions, &output, &length);
   if (result() != ps::kNoErr) return;
   result() = writeFileImage(*session.platform, r->dataFork, output.data, length);
 }

@@ -1,70 +1,63 @@
-// Opening a BLP file in Photoshop, host-independent: the file filter, the choice of the
-// mipmap level (a small one for previews), the content code, the sizes of the working
-// buffer, and the chunks delivered to the host plane by plane.
-//
-// The file is read only through PsPlatform (the host's file handle); the chunks are built
-// in the caller's pixel buffer, whose size readBufferBytes gives.
+// Opening a BLP file in Photoshop, host-independent: the file filter, read prepare (the
+// level, its content code, the buffer sizes) and the chunks delivered to the host plane by
+// plane. The level decoding itself is the core's, under Photoshop's read policy: what
+// the plug-in adds is the host's file handle, its result codes and the chunking.
 #pragma once
 
 #include <cstdint>
 
-#include "core/dxt_decode.h"
+#include "core/blp_level_decoder.h"
 #include "photoshop/ps_globals.h"
 
 namespace vellum {
 
-constexpr uint32_t kPsHeaderBytes = 156;        // read at offset 0 for either layout
 constexpr uint32_t kPsChunkBytes = 0x100000;    // the pixel buffer of non-JPEG levels
 constexpr uint32_t kPsRawChunkPixels = 0x40000; // raw 32-bit pixels per chunk
 constexpr int32_t kPsReadMaxData = 0x200000;
+constexpr uint32_t kPsPreviewSide = 127;        // previews take a level of at most this side
 
-// One positioned read of the host's file: position at `offset` from the beginning (a
-// different resulting position gives -20), then read `count` bytes (a failed or short
-// read gives -19). 0 on success.
-int16_t psReadAt(const PsPlatform& platform, intptr_t file, uint32_t offset, void* destination,
-                 uint32_t count);
+// Photoshop's answers to a malformed file: the header refusals and a level of an unknown
+// encoding, size 0 or shorter than its content give -30501; a header that cannot be read
+// whole, or a level that runs past the end of the file, -19. A shared JPEG header larger
+// than the room before its level is reported (-30501) when the level is read.
+BlpReadPolicy photoshopReadPolicy();
 
-// The file filter: 0 for a header that names "BLP0", "BLP1" or "BLP2", sides of 1 to
-// 32768 and a field at offset 4 below 2; otherwise -30501.
-int16_t filterBlpHeader(const uint8_t header[kPsHeaderBytes]);
+// The host's file as a byte source: every read positions the file from its beginning and
+// reads; the first failure is kept (-20 when the position cannot be had, -19 for a failed
+// or short read).
+struct PsFileReader {
+  const PsPlatform* platform = nullptr;
+  intptr_t file = 0;
+  int16_t error = 0;
+};
+BlpSource psFileSource(PsFileReader* reader, uint64_t length);
 
-// The preview level: the smallest i (0..15) with max(width, height) >> i at most 127, or
-// whose next level's offset is 0.
-uint32_t previewLevel(const uint8_t header[kPsHeaderBytes]);
-
-// The ContentCode of a header (see ps_globals.h); false for a "BLP2" file whose direct
-// storage names an encoding other than 1 (palette), 2 (DXT) or 3 (raw).
-bool buildContentCode(const uint8_t header[kPsHeaderBytes], uint32_t* code);
+// The file filter (selector 17): 0, or -19/-20 when the header cannot be read, -30501 when
+// it is not one the plug-in opens.
+int16_t filterBlpFile(const PsPlatform& platform, intptr_t file);
 
 // The level read prepare settles on.
 struct ReadLevel {
-  uint32_t headerSize = 0;   // 156 or 148
   uint32_t level = 0;        // mipmap level index
   uint32_t rows = 0;
   uint32_t columns = 0;
-  uint32_t levelOffset = 0;
-  uint32_t levelSize = 0;
   uint32_t contentCode = 0;
 };
 
-// Chooses the level (level 0, or previewLevel when `preview`) and checks the header:
-// -30501 for a wrong signature, a side outside 1..32768 (of the file or of the level), a
-// field at offset 4 of 2 or more, a level size of 0, or an unknown "BLP2" encoding.
-int16_t planReadLevel(const uint8_t header[kPsHeaderBytes], bool preview, ReadLevel* level);
+// The ContentCode of a described level (see ps_globals.h).
+uint32_t contentCodeOf(const BlpFile& file, const BlpLevelFormat& format);
 
-// Bytes a level's content needs in the file: indices plus alpha plane, DXT blocks or raw
-// pixels. JPEG levels have no fixed size (0).
-uint64_t levelContentBytes(uint32_t contentCode, uint32_t rows, uint32_t columns);
-
-// The level against the file it lies in: -19 when it reaches beyond the end of the file
-// (a truncated file), -30501 when it is shorter than its content.
-int16_t checkLevelInFile(const ReadLevel& level, uint64_t fileLength);
+// Read prepare: opens the file, chooses the level (level 0, or for a preview the smallest
+// whose longer side is at most kPsPreviewSide), judges it under Photoshop's policy and keeps
+// what the later selectors need in the globals (file, level, palette). 0 or the result code.
+int16_t prepareReadLevel(PluginGlobals* globals, const PsPlatform& platform, intptr_t file, bool preview,
+                         ReadLevel* level);
 
 // Layout of the pixel buffer of a JPEG level (offsets from its start):
 //   0                   the decoded pixels, 4 * rows * columns bytes
 //   4 * rows * columns  the stream: shared JPEG header (at most levelOffset bytes, as it lies
 //                       in the file before the level) followed by the level's bytes
-//   stateOffset         the decoder state and its coefficient buffer (16-byte aligned)
+//   stateOffset         the decoder's working memory, with room to align it
 struct JpegBufferLayout {
   uint64_t streamOffset = 0;
   uint64_t stateOffset = 0;
@@ -92,22 +85,10 @@ struct ReadChunk {
   uint8_t* data = nullptr;
 };
 
-// Read continue: builds the next chunk in globals->pixels and advances rowsDone and
-// levelOffset. Returns 0, or the first read error (-19, -20); a JPEG level stops at it,
-// the other kinds deliver the chunk anyway. -30501 when a JPEG level's shared header is
-// larger than the room before the level (nothing is read then).
+// Read continue: builds the next chunk in globals->pixels and advances rowsDone. Returns 0,
+// or the first read error (-19, -20); a JPEG level stops at it, the other kinds deliver
+// the chunk anyway. -30501 when a JPEG level's shared header is larger than the room
+// before the level (nothing is read then).
 int16_t readNextChunk(PluginGlobals* globals, const PsPlatform& platform, intptr_t file, ReadChunk* chunk);
-
-// Expands a packed alpha plane of `pixels` values of `bits` (1, 2, 4 or 8) bits, least
-// significant bits first, in place into one byte a pixel: 1 bit 0/255, 2 bits v * 85,
-// 4 bits v * 17, 8 bits as stored.
-void expandAlphaPlane(uint8_t* bytes, uint64_t pixels, uint32_t bits);
-
-// Decodes one row of DXT blocks into four rows of `columns` red, green, blue, alpha
-// pixels (rows4 holds 4 * columns * 4 bytes; block pixels past `columns` are dropped).
-void decodeDxtBlockRow(const uint8_t* blocks, DxtVariant variant, uint32_t columns, uint8_t* rows4);
-
-// Turns an image of `rows` rows of `rowBytes` bytes upside down, in place.
-void flipRows(uint8_t* pixels, uint32_t rows, uint64_t rowBytes);
 
 }  // namespace vellum

@@ -56,54 +56,47 @@ uint64_t hostDataOffset(int16_t imageMode, uint32_t rows, uint32_t columns) {
   return imageMode == ps::kModeRGBColor ? 0 : uint64_t(rows) * columns * 4;
 }
 
-uint32_t convertHostImage(const HostImage& image, uint8_t* pixels, uint8_t palette[1024]) {
-  const uint64_t count = uint64_t(image.rows) * image.columns;
-  const uint8_t* src = image.data;
-  uint32_t paletteCount = 256;
+BlpSourceImage hostImageSource(const HostImage& image, uint8_t palette[1024], uint8_t* work) {
+  BlpSourceImage source;
+  source.width = image.columns;
+  source.height = image.rows;
+  source.pixels = image.data;
+  source.workPixels = work;
+  source.hasAlpha = image.layout.hasAlpha;
   switch (image.imageMode) {
     case ps::kModeBitmap: {
-      // One bit a pixel, most significant first; a row every `columns` bytes. Set is black.
+      // One bit a pixel, most significant first; a row every `columns` bytes. Set is black,
+      // entry 0. Each row is unpacked in place into index bytes, from its last pixel back, so
+      // that every bit is read before its byte is overwritten.
       setEntry(palette, 0, 0, 0, 0, 255);
       setEntry(palette, 1, 255, 255, 255, 255);
-      paletteCount = 2;  // the other entries are written as zero bytes
-      uint8_t* out = pixels;
       for (uint32_t y = 0; y < image.rows; ++y) {
-        const uint8_t* row = src + uint64_t(y) * image.columns;
-        for (uint32_t x = 0; x < image.columns; ++x, out += 4) {
-          const uint8_t v = (row[x / 8] >> (7 - x % 8)) & 1 ? 0 : 255;
-          out[0] = out[1] = out[2] = v;
-          out[3] = 255;
-        }
+        uint8_t* row = image.data + uint64_t(y) * image.columns;
+        for (uint32_t x = image.columns; x-- > 0;) row[x] = (row[x / 8] >> (7 - x % 8)) & 1 ? 0 : 1;
       }
-      return paletteCount;
+      source.layout = BlpPixelLayout::Indices;
+      source.palette = palette;
+      source.paletteCount = 2;  // the other entries are written as zero bytes
+      return source;
     }
     case ps::kModeGrayScale:
       for (uint32_t i = 0; i < 256; ++i) setEntry(palette, i, uint8_t(i), uint8_t(i), uint8_t(i), 255);
       break;
     case ps::kModeIndexedColor:
-      for (uint32_t i = 0; i < 256; ++i) setEntry(palette, i, image.blueLUT[i], image.greenLUT[i], image.redLUT[i], 255);
+      for (uint32_t i = 0; i < 256; ++i) setEntry(palette, i, image.redLUT[i], image.greenLUT[i], image.blueLUT[i], 255);
       if (image.layout.planes == 1 && image.lutCount < 256 && image.transparentIndex >= 1 &&
           image.transparentIndex <= 255)
         setEntry(palette, uint32_t(image.transparentIndex), 0, 0, 0, 0);
       break;
-    default: {  // RGB: in place; without alpha every fourth byte becomes 255
-      if (!image.layout.hasAlpha)
-        for (uint64_t i = 0; i < count; ++i) pixels[4 * i + 3] = 255;
-      return paletteCount;
-    }
+    default:  // RGB: red, green, blue and a fourth byte (alpha, or whatever the host left)
+      source.layout = BlpPixelLayout::Rgba;
+      return source;
   }
-  // Grayscale and Indexed Color: one index byte a pixel, or index and alpha. The source
-  // lies after the pixel array, so each pixel is written after its source byte was read.
-  const uint32_t step = image.layout.colBytes;
-  for (uint64_t i = 0; i < count; ++i) {
-    const uint8_t* entry = palette + 4 * src[i * step];
-    uint8_t* out = pixels + 4 * i;
-    out[0] = entry[0];
-    out[1] = entry[1];
-    out[2] = entry[2];
-    out[3] = step == 2 ? src[i * step + 1] : entry[3];
-  }
-  return paletteCount;
+  // Grayscale and Indexed Color: one index byte a pixel, or index and alpha.
+  source.layout = image.layout.colBytes == 2 ? BlpPixelLayout::IndicesAlpha : BlpPixelLayout::Indices;
+  source.palette = palette;
+  source.paletteCount = 256;
+  return source;
 }
 
 bool growFileImage(void* context, uint64_t minCapacity, BlpOutput* output) {
@@ -131,25 +124,11 @@ bool growFileImage(void* context, uint64_t minCapacity, BlpOutput* output) {
   return true;
 }
 
-int16_t encodeHostImage(int16_t imageMode, const WriteLayout& layout, uint32_t rows, uint32_t columns,
-                        uint32_t saveOptions, uint8_t* pixels, uint8_t palette[1024], uint32_t paletteCount,
-                        BlpOutput* output, uint64_t* fileLength) {
+int16_t encodeHostImage(const BlpSourceImage& source, uint32_t saveOptions, BlpOutput* output, uint64_t* fileLength) {
   *fileLength = 0;
   const SaveOptions options = unpackSaveOptions(saveOptions);
   if (uint32_t(options.contentType) >= kBlpContentTypeCount) return ps::kFormatCannotRead;
-  const bool indexed = imageMode != ps::kModeRGBColor;
-  if (needsRedBlueSwap(options.contentType, indexed)) swapRedBlue(pixels, uint64_t(rows) * columns);
-  SaveImage image;
-  image.width = columns;
-  image.height = rows;
-  image.trueColour = !indexed;
-  image.alphaDepth = outputAlphaDepth(options.contentType, layout.hasAlpha);
-  image.palette = palette;
-  image.paletteCount = paletteCount;
-  image.pixels = pixels;
-  image.output = *output;
-  const BlpStatus status = buildBlpImage(&image, options, fileLength);
-  *output = image.output;
+  const BlpStatus status = encodeBlpSource(source, options, output, fileLength);
   switch (status) {
     case BlpStatus::Ok:
       return ps::kNoErr;

@@ -1,7 +1,7 @@
 // Saving a Photoshop image as BLP, host-independent: the size estimate and the working
-// buffer, the request for the host's planes, the conversion of Bitmap, Grayscale, Indexed
-// Color and RGB data into 32-bit pixels with a palette, the BLP writer, and the single
-// write of the file image.
+// buffer, the request for the host's planes, the description of Bitmap, Grayscale, Indexed
+// Color and RGB data with their palette for the BLP writer, and the single write of the
+// file image.
 #pragma once
 
 #include <cstdint>
@@ -50,7 +50,7 @@ struct HostImage {
   WriteLayout layout;
   uint32_t rows = 0;
   uint32_t columns = 0;
-  const uint8_t* data = nullptr;   // rows of columns * colBytes bytes (Bitmap: columns bits)
+  uint8_t* data = nullptr;   // rows of columns * colBytes bytes (Bitmap: columns bits in a row of columns bytes)
   const uint8_t* redLUT = nullptr;
   const uint8_t* greenLUT = nullptr;
   const uint8_t* blueLUT = nullptr;
@@ -58,11 +58,14 @@ struct HostImage {
   int32_t transparentIndex = -1;
 };
 
-// Builds the 32-bit pixels (palette-expanded blue, green, red, alpha; RGB as red, green,
-// blue, alpha) and the palette (blue, green, red, alpha). `pixels` may be the RGB data
-// itself; non-RGB data must lie at or after the end of the pixel array. Returns the number
-// of palette entries the source defines (2 for Bitmap, 256 otherwise).
-uint32_t convertHostImage(const HostImage& image, uint8_t* pixels, uint8_t palette[1024]);
+// Describes the host's image for the writer (encodeBlpSource), which takes it as it is:
+// RGB as red, green, blue, alpha; Grayscale (the grey ramp) and Indexed Color (the colour
+// table; the transparentIndex rule) as index bytes, or index and alpha; Bitmap as index
+// bytes of a black (0) and white (1) palette, unpacked in place in `data`. `palette`
+// receives the entries (red, green, blue, alpha). `work` (4 * rows * columns bytes) is
+// the writer's working memory: the pixel array, which RGB data fill themselves and the
+// other modes' data lie behind.
+BlpSourceImage hostImageSource(const HostImage& image, uint8_t palette[1024], uint8_t* work);
 
 // Growth of the file image (BlpOutput::grow): when a level needs more room than the file
 // image has in pixelHandle, the image moves to a handle of its own, as large as asked,
@@ -74,11 +77,9 @@ struct FileImageStore {
 };
 bool growFileImage(void* store, uint64_t minCapacity, BlpOutput* output);
 
-// Runs the writer on converted pixels: working order, alpha depth, buildBlpImage. On
-// success *fileLength holds N and the file is the first N bytes of output->data.
-int16_t encodeHostImage(int16_t imageMode, const WriteLayout& layout, uint32_t rows, uint32_t columns,
-                        uint32_t saveOptions, uint8_t* pixels, uint8_t palette[1024], uint32_t paletteCount,
-                        BlpOutput* output, uint64_t* fileLength);
+// Runs the writer on the described image. On success *fileLength holds N and the file is
+// the first N bytes of output->data.
+int16_t encodeHostImage(const BlpSourceImage& source, uint32_t saveOptions, BlpOutput* output, uint64_t* fileLength);
 
 // The single write: position at 0 (-20 when that fails), then N bytes in one write (-19
 // when it fails or is short), then the file ends there (-19 when it cannot be cut): a

@@ -12,6 +12,9 @@ packages=(
   wine wine64 wine32:i386
   xvfb xauth x11-utils imagemagick
   gimp libgimp2.0-dev
+  # Desktop loaders: gdk-pixbuf, Qt 5 and Qt 6 development files; the thumbnailer, the
+  # MIME tools and a GTK viewer for their tests.
+  libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info qtbase5-dev qt6-base-dev eog
   python3
 )
 

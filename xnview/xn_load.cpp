@@ -22,7 +22,7 @@ int32_t xnLoadGetInfo(XnLoadContext* context, int32_t* pictureType, int32_t* wid
                       int32_t* dpi, int32_t* bitsPerPixel, int32_t* bytesPerLine, int32_t* hasColormap,
                       char* label, int32_t labelMax) {
   if (context == nullptr) return 0;
-  const BlpHeader& h = context->reader.header;
+  const BlpHeader& h = context->reader.file.header;
   put(width, h.width);
   put(height, h.height);
   put(dpi, kXnDpi);

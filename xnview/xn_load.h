@@ -19,7 +19,7 @@ constexpr int32_t kXnSupportReadWrite = 3;  // GFP_READ | GFP_WRITE
 constexpr int32_t kXnDpi = 72;
 constexpr int32_t kXnRgbOrder = 0;          // GFP_RGB: rows in red, green, blue order
 
-// One file being read. `file` is the Windows file handle behind reader.source, kept
+// One file being read. `file` is the Windows file handle behind the reader's source, kept
 // here as an opaque value (the portable code never touches it).
 struct XnLoadContext {
   void* file = nullptr;

@@ -90,7 +90,7 @@ void xnSavePutColormap(XnSaveImage* image, const uint8_t* colormap) {
   // green[256], blue[256]. Only the first n entries mean anything for n colours.
   const uint32_t n = image->colormapEntries;
   for (uint32_t i = 0; i < n; ++i)
-    setPixel(image->palette + 4 * i, colormap[512 + i], colormap[256 + i], colormap[i], 255);
+    setPixel(image->palette + 4 * i, colormap[i], colormap[256 + i], colormap[512 + i], 255);
   image->hasColormap = true;
 }
 
@@ -98,40 +98,22 @@ int32_t xnSavePutLine(XnSaveImage* image, int32_t line, const uint8_t* buffer) {
   if (image == nullptr || image->area == nullptr || buffer == nullptr) return 0;
   if (line < 0 || uint32_t(line) >= image->height) return 0;
   const uint32_t width = image->width;
-  uint8_t* row = image->pixels + uint64_t(uint32_t(line)) * width * 4;
-  const uint8_t* palette = image->palette;
-  const bool colormap = image->hasColormap;
+  // Indexed rows are kept as one index byte a pixel (the writer looks them up in the
+  // palette), true-colour rows as four bytes a pixel.
+  uint8_t* row = image->pixels + uint64_t(uint32_t(line)) * width * (image->bitsPerPixel <= 8 ? 1 : 4);
   switch (image->bitsPerPixel) {
     case 1:
-      for (uint32_t x = 0; x < width; ++x) {
-        const uint32_t v = (buffer[x / 8] >> (7 - x % 8)) & 1;
-        if (colormap)
-          std::memcpy(row + 4 * uint64_t(x), palette + 4 * v, 4);
-        else
-          setPixel(row + 4 * uint64_t(x), uint8_t(v * 255), uint8_t(v * 255), uint8_t(v * 255), 255);
-      }
+      for (uint32_t x = 0; x < width; ++x) row[x] = (buffer[x / 8] >> (7 - x % 8)) & 1;
       break;
     case 2:
-      for (uint32_t x = 0; x < width; ++x) {
-        const uint32_t v = (buffer[x / 4] >> (6 - 2 * (x % 4))) & 3;
-        std::memcpy(row + 4 * uint64_t(x), palette + 4 * v, 4);
-      }
+      for (uint32_t x = 0; x < width; ++x) row[x] = (buffer[x / 4] >> (6 - 2 * (x % 4))) & 3;
       break;
     case 3:
     case 4:
-      for (uint32_t x = 0; x < width; ++x) {
-        const uint32_t v = (buffer[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 15;
-        std::memcpy(row + 4 * uint64_t(x), palette + 4 * v, 4);
-      }
+      for (uint32_t x = 0; x < width; ++x) row[x] = (buffer[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 15;
       break;
     case 8:
-      for (uint32_t x = 0; x < width; ++x) {
-        const uint8_t v = buffer[x];
-        if (colormap)
-          std::memcpy(row + 4 * uint64_t(x), palette + 4 * uint32_t(v), 4);
-        else
-          setPixel(row + 4 * uint64_t(x), v, v, v, 255);
-      }
+      std::memcpy(row, buffer, width);
       break;
     case 24:
       for (uint32_t x = 0; x < width; ++x) {
@@ -156,7 +138,11 @@ SaveOptions xnSaveOptionsFromWord(uint32_t word) {
 BlpStatus xnSaveEncode(XnSaveImage* image, const SaveOptions& options, uint64_t* fileLength) {
   *fileLength = 0;
   if (image == nullptr || image->area == nullptr) return BlpStatus::BadArgument;
-  uint32_t paletteCount = 256;
+  BlpSourceImage source;
+  source.width = image->width;
+  source.height = image->height;
+  source.pixels = image->pixels;
+  source.workPixels = image->pixels;  // the image area is the writer's working memory
   if (image->bitsPerPixel <= 8) {
     if (!image->hasColormap && image->bitsPerPixel == 8) {
       for (uint32_t i = 0; i < 256; ++i) setPixel(image->palette + 4 * i, uint8_t(i), uint8_t(i), uint8_t(i), 255);
@@ -164,10 +150,17 @@ BlpStatus xnSaveEncode(XnSaveImage* image, const SaveOptions& options, uint64_t*
       setPixel(image->palette, 0, 0, 0, 255);
       setPixel(image->palette + 4, 255, 255, 255, 255);
     }
-    paletteCount = image->colormapEntries;
+    source.layout = BlpPixelLayout::Indices;
+    source.palette = image->palette;
+    // 2- to 4-bit rows without a colormap (which XnView does not offer to save) have no
+    // colours: every pixel is an index beyond a palette of no entries, black.
+    const bool noColours = !image->hasColormap && image->bitsPerPixel != 1 && image->bitsPerPixel != 8;
+    source.paletteCount = noColours ? 0 : image->colormapEntries;
+  } else {
+    source.layout = BlpPixelLayout::Rgba;
+    source.hasAlpha = image->bitsPerPixel == 32;
   }
-  return encodeBlpImage(image->width, image->height, image->bytesPerPixel, image->palette, image->pixels, options,
-                        &image->output, fileLength, paletteCount);
+  return encodeBlpSource(source, options, &image->output, fileLength);
 }
 
 void xnSaveRelease(XnSaveImage* image) {

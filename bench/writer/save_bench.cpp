@@ -16,7 +16,7 @@ void saveTexture(benchmark::State& state) {
   const bool progressive = state.range(1) != 0;
   const uint32_t side = 1024;
   const std::vector<uint8_t> source = bench::textureRgba(side, side);
-  std::vector<uint8_t> pixels(source.size()), palette(1024), output(blpOutputCapacity(side, side));
+  std::vector<uint8_t> pixels(source.size()), output(blpOutputCapacity(side, side));
   SaveOptions options;
   options.contentType = type;
   options.progressive = progressive;
@@ -30,7 +30,13 @@ void saveTexture(benchmark::State& state) {
     out.data = output.data();
     out.capacity = output.size();
     uint64_t length = 0;
-    BlpStatus status = encodeBlpImage(side, side, 4, palette.data(), pixels.data(), options, &out, &length);
+    BlpSourceImage image;  // a host's RGBA copy, donated as working memory
+    image.width = image.height = side;
+    image.layout = BlpPixelLayout::Rgba;
+    image.hasAlpha = true;
+    image.pixels = pixels.data();
+    image.workPixels = pixels.data();
+    BlpStatus status = encodeBlpSource(image, options, &out, &length);
     if (status != BlpStatus::Ok) state.SkipWithError(blpStatusText(status));
     bytes = length;
   }

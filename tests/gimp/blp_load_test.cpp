@@ -26,8 +26,8 @@ struct Opened {
     if (status == BlpStatus::Ok) blpLoadClose(&load);
   }
   Bytes rows() {
-    Bytes out(size_t(load.info.width) * load.info.height * layerBytesPerPixel(load.kind));
-    blpLoadRows(&load, 0, load.info.height, out.data());
+    Bytes out(size_t(load.width) * load.height * layerBytesPerPixel(load.kind));
+    blpLoadRows(&load, 0, load.height, out.data());
     return out;
   }
 };
@@ -173,13 +173,13 @@ BlpHeader chainHeader(uint32_t w, uint32_t h) {
 
 TEST(GimpThumbnailLevel, SmallestStoredLevelAtLeastTheWantedSide) {
   const BlpHeader header = chainHeader(512, 256);
-  EXPECT_EQ(thumbnailLevel(header, 128), 2u);  // 128 x 64
-  EXPECT_EQ(thumbnailLevel(header, 256), 1u);  // 256 x 128
-  EXPECT_EQ(thumbnailLevel(header, 129), 1u);
-  EXPECT_EQ(thumbnailLevel(header, 512), 0u);
-  EXPECT_EQ(thumbnailLevel(header, 4096), 0u);  // even level 0 is smaller
-  EXPECT_EQ(thumbnailLevel(chainHeader(100, 60), 128), 0u);
-  EXPECT_EQ(thumbnailLevel(chainHeader(1, 32768), 128), 8u);  // 1 x 128
+  EXPECT_EQ(blpLevelAtLeast(header, 128), 2u);  // 128 x 64
+  EXPECT_EQ(blpLevelAtLeast(header, 256), 1u);  // 256 x 128
+  EXPECT_EQ(blpLevelAtLeast(header, 129), 1u);
+  EXPECT_EQ(blpLevelAtLeast(header, 512), 0u);
+  EXPECT_EQ(blpLevelAtLeast(header, 4096), 0u);  // even level 0 is smaller
+  EXPECT_EQ(blpLevelAtLeast(chainHeader(100, 60), 128), 0u);
+  EXPECT_EQ(blpLevelAtLeast(chainHeader(1, 32768), 128), 8u);  // 1 x 128
 }
 
 TEST(GimpThumbnailLevel, SkipsEntriesThatDoNotHoldALevel) {
@@ -189,14 +189,14 @@ TEST(GimpThumbnailLevel, SkipsEntriesThatDoNotHoldALevel) {
     stopped.mipOffsets[k] = stopped.mipOffsets[1];
     stopped.mipSizes[k] = stopped.mipSizes[1];
   }
-  EXPECT_EQ(thumbnailLevel(stopped, 128), 1u);
+  EXPECT_EQ(blpLevelAtLeast(stopped, 128), 1u);
   // An entry without data (size 0) or absent (offset and size 0) is no candidate either.
   BlpHeader gaps = chainHeader(1024, 1024);
   gaps.mipSizes[3] = 0;
-  EXPECT_EQ(thumbnailLevel(gaps, 128), 2u);
+  EXPECT_EQ(blpLevelAtLeast(gaps, 128), 2u);
   gaps.mipOffsets[2] = 0;
   gaps.mipSizes[2] = 0;
-  EXPECT_EQ(thumbnailLevel(gaps, 128), 1u);
+  EXPECT_EQ(blpLevelAtLeast(gaps, 128), 1u);
 }
 
 TEST(GimpThumbnailOpen, DeliversTheChosenLevel) {
@@ -209,10 +209,10 @@ TEST(GimpThumbnailOpen, DeliversTheChosenLevel) {
   ASSERT_EQ(saved.status, BlpStatus::Ok);
   Opened o(saved.bytes, 128);
   ASSERT_EQ(o.status, BlpStatus::Ok);
-  EXPECT_EQ(o.load.level, 1u);
-  EXPECT_EQ(o.load.info.width, 128u);
-  EXPECT_EQ(o.load.info.height, 80u);
-  EXPECT_EQ(o.load.header.width, w);  // level 0's sides stay known
+  EXPECT_EQ(o.load.levelIndex, 1u);
+  EXPECT_EQ(o.load.width, 128u);
+  EXPECT_EQ(o.load.height, 80u);
+  EXPECT_EQ(o.load.file.header.width, w);  // level 0's sides stay known
   BlpInfo info;
   EXPECT_EQ(o.rows(), readerRows(testing::levelAsFile(saved.bytes, 1), &info));
 }
@@ -227,8 +227,8 @@ TEST(GimpThumbnailOpen, FallsBackToLevelZeroWhenTheLevelCannotBeRead) {
   storeU32(file.data() + 28 + 4 * 1, 100);  // level 1 would start inside the header
   Opened o(file, 128);
   ASSERT_EQ(o.status, BlpStatus::Ok);
-  EXPECT_EQ(o.load.level, 0u);
-  EXPECT_EQ(o.load.info.width, 256u);
+  EXPECT_EQ(o.load.levelIndex, 0u);
+  EXPECT_EQ(o.load.width, 256u);
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "cli/cli_harness.h"
-#include "core/blp_level_source.h"
 #include "core/blp_reader.h"
 #include "gimp_harness.h"
 
@@ -31,21 +30,21 @@ struct ReaderLevel {
 
 inline ReaderLevel readLevel(const Bytes& file, uint32_t level) {
   ReaderLevel r;
-  BlpSource base = memorySource(file.data(), file.size());
   uint8_t raw[kBlpHeaderReadSize] = {};
   std::memcpy(raw, file.data(), file.size() < sizeof raw ? file.size() : sizeof raw);
   BlpHeader header;
   parseBlpHeader(raw, &header);
   BlpReader reader;
-  r.status = blpReaderOpen(&reader, level == 0 ? memorySource(file.data(), file.size())
-                                               : levelSource(base, raw, header, level));
+  r.status = blpReaderOpen(&reader, memorySource(file.data(), file.size()));
+  reader.mipLevel = level;
   if (r.status == BlpStatus::Ok) r.status = blpReaderDescribe(&reader, &r.info);
   if (r.status == BlpStatus::Ok) {
     r.rows.resize(size_t(r.info.bytesPerRow * r.info.height));
     for (uint32_t y = 0; y < r.info.height; ++y) blpReaderReadRow(&reader, y, &r.rows[size_t(y * r.info.bytesPerRow)]);
     const bool paletted = r.info.mode == BlpDecodeMode::Indexed || r.info.mode == BlpDecodeMode::IndexedAlpha;
     if (paletted) {
-      for (int i = 0; i < 256; ++i) r.palette.push_back({reader.palette[4 * i], reader.palette[4 * i + 1], reader.palette[4 * i + 2]});
+      const uint8_t* palette = reader.file.palette;
+      for (int i = 0; i < 256; ++i) r.palette.push_back({palette[4 * i], palette[4 * i + 1], palette[4 * i + 2]});
       const uint64_t offset = header.mipOffsets[level], count = uint64_t(r.info.width) * r.info.height;
       r.indices.assign(size_t(count), 0);
       for (uint64_t i = 0; i < count && offset + i < file.size(); ++i) r.indices[size_t(i)] = file[size_t(offset + i)];
@@ -56,7 +55,6 @@ inline ReaderLevel readLevel(const Bytes& file, uint32_t level) {
                                                               : kRgbaImage;
   }
   blpReaderClose(&reader);
-  releaseSource(&base);
   return r;
 }
 

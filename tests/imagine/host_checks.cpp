@@ -807,10 +807,12 @@ void checkSaveRefusals(CheckRun& run) {
   HC_EXPECT(saveImage(plugin, host, host.addImage(4, 4, 24, 3), options, kImagineSaveTestOnly).result == 1);
   HC_EXPECT(saveImage(plugin, host, host.addImage(4, 4, 16, 0), options, kImagineSaveTestOnly).result == 0);
   HC_EXPECT(host.allocations.empty() && host.writes == 0 && host.outputBlockSize == -1);
-  // A side of 65536 cannot be described by the mipmap tables.
-  SaveResult wide = saveImage(plugin, host, host.addImage(65536, 1, 8, 0), options, 0);
+  // A side above 32768 would make a file no reader opens; 32768 itself is saved.
+  SaveResult wide = saveImage(plugin, host, host.addImage(32769, 1, 8, 0), options, 0);
   HC_EXPECT(wide.result == 0 && wide.error == 12);
   HC_EXPECT(host.allocations.empty());
+  SaveResult widest = saveImage(plugin, host, host.addImage(1, 32768, 8, 0), options, 0);
+  HC_EXPECT(widest.result == 1 && widest.error == 0 && host.written.size() > 161);
 }
 
 void checkSaveMemory(CheckRun& run) {

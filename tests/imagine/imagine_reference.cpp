@@ -1,9 +1,10 @@
 #include "imagine/imagine_reference.h"
 
 #include <cstring>
+#include <utility>
 
 #include "core/blp_reader.h"
-#include "core/blp_writer.h"
+#include "core/blp_writer_stage.h"
 #include "support/blp_bytes.h"
 
 namespace vellum::testing {
@@ -53,10 +54,10 @@ bool finish(GrowingOutput& out, const BlpOutput& output, BlpStatus status, uint6
   return true;
 }
 
-// Writes the case as the XnView adapter hands images to the core: true-colour rows as
-// red, green, blue (, alpha) with 3 or 4 bytes a pixel, indexed images as palette-expanded
-// blue, green, red, alpha with 1 byte a pixel. Indexed images whose output keeps alpha
-// (which XnView never produces) go to buildBlpImage directly.
+// Writes the case from the pixel values, straight into the writer's working-order stage,
+// independently of the plug-in's source description: true-colour rows red first,
+// palette-expanded indexed images and the palette blue first (alpha 255 where the output
+// keeps none), then exchanged where the content type works the other way (DXT red first).
 bool saveThroughCore(const SaveCase& c, ByteVector* file) {
   const HostPixels p = makeHostPixels(c);
   const SaveOptions options = optionsOf(c);
@@ -64,7 +65,6 @@ bool saveThroughCore(const SaveCase& c, ByteVector* file) {
   const bool alpha = c.alphaKind == 3 && c.bits != 24;
   ByteVector pixels(size_t(count * 4));
   uint8_t palette[1024] = {};
-  uint32_t bytesPerPixel = 0;
   for (uint64_t i = 0; i < count; ++i) {
     uint8_t* q = &pixels[size_t(4 * i)];
     if (c.bits == 8) {
@@ -88,29 +88,21 @@ bool saveThroughCore(const SaveCase& c, ByteVector* file) {
       palette[4 * i + 2] = p.palette[4 * i + 0];
       palette[4 * i + 3] = p.palette[4 * i + 3];
     }
-    bytesPerPixel = 1;
-  } else {
-    bytesPerPixel = alpha ? 4 : 3;
   }
-
+  if ((options.contentType == BlpContentType::Blp2Dxt) == (c.bits == 8))
+    for (uint64_t i = 0; i < count; ++i) std::swap(pixels[size_t(4 * i)], pixels[size_t(4 * i + 2)]);
   GrowingOutput out;
-  BlpOutput output = out.output(blpOutputCapacity(c.width, c.height));
+  SaveImage image;
+  image.width = c.width;
+  image.height = c.height;
+  image.trueColour = c.bits != 8;
+  image.alphaDepth = outputAlphaDepth(options.contentType, alpha);
+  image.palette = palette;
+  image.pixels = pixels.data();
+  image.output = out.output(blpOutputCapacity(c.width, c.height));
   uint64_t length = 0;
-  if (c.bits == 8 && alpha) {
-    SaveImage image;
-    image.width = c.width;
-    image.height = c.height;
-    image.trueColour = false;
-    image.alphaDepth = outputAlphaDepth(options.contentType, true);
-    image.palette = palette;
-    image.pixels = pixels.data();
-    image.output = output;
-    if (options.contentType == BlpContentType::Blp2Dxt) swapRedBlue(pixels.data(), count);
-    BlpStatus status = buildBlpImage(&image, options, &length);
-    return finish(out, image.output, status, length, file);
-  }
-  BlpStatus status = encodeBlpImage(c.width, c.height, bytesPerPixel, palette, pixels.data(), options, &output, &length);
-  return finish(out, output, status, length, file);
+  BlpStatus status = buildBlpImage(&image, options, &length);
+  return finish(out, image.output, status, length, file);
 }
 
 // --- Load cases ---
@@ -175,11 +167,16 @@ ByteVector writerCase(BlpContentType type, bool progressive, uint32_t w, uint32_
   options.jpegQuality = 85;
   options.quantizer = QuantizerKind::MedianCut;
   options.maxMipLevels = levels;
-  uint8_t palette[1024] = {};
   GrowingOutput out;
   BlpOutput output = out.output(blpOutputCapacity(w, h));
   uint64_t length = 0;
-  if (encodeBlpImage(w, h, step, palette, pixels.data(), options, &output, &length) != BlpStatus::Ok) return {};
+  BlpSourceImage source;
+  source.width = w;
+  source.height = h;
+  source.layout = BlpPixelLayout::Rgba;
+  source.hasAlpha = alpha;
+  source.pixels = pixels.data();
+  if (encodeBlpSource(source, options, &output, &length) != BlpStatus::Ok) return {};
   return ByteVector(output.data, output.data + length);
 }
 

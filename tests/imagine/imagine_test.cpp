@@ -9,7 +9,7 @@
 #include "imagine/host_checks.h"
 #include "imagine/imagine_plugin.h"
 #include "imagine/imagine_reference.h"
-#include "core/blp_writer.h"
+#include "core/blp_writer_stage.h"
 
 namespace vellum::testing {
 

@@ -41,7 +41,10 @@ TEST(WriteSizes, RefusesWhatAHandleCannotHold) {
   EXPECT_EQ(s, 0u);
   // The JPEG formats need their coefficient room on top.
   EXPECT_EQ(writeBufferBytes(13377, 13377, 0x10000064, &s), ps::kMemFullErr);
-  EXPECT_EQ(writeBufferBytes(65536, 1, 0x10000164, &s), ps::kMemFullErr);
+  // The largest side a reader opens is saved; one more is refused.
+  EXPECT_EQ(writeBufferBytes(1, 32768, 0x10000164, &s), ps::kNoErr);
+  EXPECT_EQ(writeBufferBytes(32769, 1, 0x10000164, &s), ps::kMemFullErr);
+  EXPECT_EQ(writeBufferBytes(1, 32769, 0x10000064, &s), ps::kMemFullErr);
   EXPECT_EQ(writeBufferBytes(0, 5, 0x10000164, &s), ps::kMemFullErr);
 }
 
@@ -67,22 +70,23 @@ TEST(WriteLayoutTable, PlanesTakenPerMode) {
   EXPECT_EQ(hostDataOffset(ps::kModeGrayScale, 3, 5), 60u);
 }
 
-struct Converted {
-  Bytes pixels;
+struct Described {
+  BlpSourceImage source;
+  Bytes data;  // the host data after the description (Bitmap: unpacked to indices)
   Bytes palette = Bytes(1024, 0x77);
-  uint32_t count = 0;
+  Bytes entry(int i) const { return Bytes(palette.begin() + 4 * i, palette.begin() + 4 * i + 4); }
 };
 
-// Runs the conversion as the plug-in does: host data behind the pixel array.
-Converted convert(int16_t mode, int16_t planes, uint32_t rows, uint32_t columns, const Bytes& data,
-                  int32_t lutCount = 256, int32_t transparentIndex = -1) {
+// Describes the image as the plug-in does: host data behind the pixel array.
+Described describe(int16_t mode, int16_t planes, uint32_t rows, uint32_t columns, const Bytes& data,
+                   int32_t lutCount = 256, int32_t transparentIndex = -1) {
   static uint8_t red[256], green[256], blue[256];
   for (int i = 0; i < 256; ++i) {
     red[i] = uint8_t(i);
     green[i] = uint8_t(i + 1);
     blue[i] = uint8_t(i + 2);
   }
-  Converted out;
+  Described out;
   const uint64_t pixelBytes = uint64_t(rows) * columns * 4;
   Bytes buffer(pixelBytes * 3, 0xEE);
   const uint64_t at = hostDataOffset(mode, rows, columns);
@@ -98,69 +102,68 @@ Converted convert(int16_t mode, int16_t planes, uint32_t rows, uint32_t columns,
   image.blueLUT = blue;
   image.lutCount = lutCount;
   image.transparentIndex = transparentIndex;
-  out.count = convertHostImage(image, buffer.data(), out.palette.data());
-  out.pixels.assign(buffer.begin(), buffer.begin() + long(pixelBytes));
+  out.source = hostImageSource(image, out.palette.data(), buffer.data());
+  EXPECT_EQ(out.source.pixels, image.data);
+  EXPECT_EQ(out.source.workPixels, buffer.data());
+  out.data.assign(buffer.begin() + long(at), buffer.begin() + long(at + data.size()));
   return out;
 }
 
-TEST(Convert, BitmapIsBlackAndWhiteWithTwoEntries) {
-  // 10 x 2; rows every 10 bytes, bits most significant first; set is black.
+TEST(Describe, BitmapIsUnpackedToBlackAndWhiteIndices) {
+  // 10 x 2; rows every 10 bytes, bits most significant first; set is black (entry 0).
   Bytes data(20, 0);
   data[0] = 0b10100000;
   data[1] = 0b01000000;  // pixel 9
   data[10] = 0xFF;
   data[11] = 0xC0;  // row 1: all ten set
-  Converted c = convert(ps::kModeBitmap, 1, 2, 10, data);
-  EXPECT_EQ(c.count, 2u);
-  EXPECT_EQ(Bytes(c.palette.begin(), c.palette.begin() + 8), (Bytes{0, 0, 0, 255, 255, 255, 255, 255}));
-  const bool black[10] = {true, false, true, false, false, false, false, false, false, true};
-  for (int x = 0; x < 10; ++x) {
-    const uint8_t v = black[x] ? 0 : 255;
-    EXPECT_EQ(Bytes(c.pixels.begin() + 4 * x, c.pixels.begin() + 4 * x + 4), (Bytes{v, v, v, 255})) << x;
-    EXPECT_EQ(Bytes(c.pixels.begin() + 40 + 4 * x, c.pixels.begin() + 44 + 4 * x), (Bytes{0, 0, 0, 255})) << x;
+  Described d = describe(ps::kModeBitmap, 1, 2, 10, data);
+  EXPECT_EQ(d.source.layout, BlpPixelLayout::Indices);
+  EXPECT_EQ(d.source.paletteCount, 2u);
+  EXPECT_EQ(Bytes(d.palette.begin(), d.palette.begin() + 8), (Bytes{0, 0, 0, 255, 255, 255, 255, 255}));
+  EXPECT_EQ(d.data, (Bytes{0, 1, 0, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST(Describe, LayoutPaletteAndAlphaPerMode) {
+  struct Row {
+    int16_t mode, planes;
+    BlpPixelLayout layout;
+    bool alpha;
+    int entry;
+    Bytes expected;  // palette entry `entry`: red, green, blue, alpha
+  };
+  const Row rows[] = {
+      {ps::kModeGrayScale, 1, BlpPixelLayout::Indices, false, 200, {200, 200, 200, 255}},
+      {ps::kModeGrayScale, 2, BlpPixelLayout::IndicesAlpha, true, 9, {9, 9, 9, 255}},
+      // An extra alpha channel (3 planes) is not requested: the data are index, alpha pairs.
+      {ps::kModeGrayScale, 3, BlpPixelLayout::IndicesAlpha, true, 0, {0, 0, 0, 255}},
+      {ps::kModeIndexedColor, 1, BlpPixelLayout::Indices, false, 3, {3, 4, 5, 255}},
+      {ps::kModeIndexedColor, 2, BlpPixelLayout::IndicesAlpha, true, 7, {7, 8, 9, 255}},
+      {ps::kModeRGBColor, 3, BlpPixelLayout::Rgba, false, -1, {}},
+      {ps::kModeRGBColor, 4, BlpPixelLayout::Rgba, true, -1, {}},
+  };
+  for (const Row& r : rows) {
+    Described d = describe(r.mode, r.planes, 1, 2, Bytes(8, 1));
+    EXPECT_EQ(d.source.layout, r.layout) << r.mode << "/" << r.planes;
+    EXPECT_EQ(d.source.hasAlpha, r.alpha) << r.mode << "/" << r.planes;
+    EXPECT_EQ(d.source.palette != nullptr, r.entry >= 0) << r.mode << "/" << r.planes;
+    if (r.entry >= 0) {
+      EXPECT_EQ(d.entry(r.entry), r.expected) << r.mode << "/" << r.planes;
+    }
   }
 }
 
-TEST(Convert, GrayscaleWithAndWithoutAlpha) {
-  Converted one = convert(ps::kModeGrayScale, 1, 1, 3, Bytes{0, 128, 255});
-  EXPECT_EQ(one.pixels, (Bytes{0, 0, 0, 255, 128, 128, 128, 255, 255, 255, 255, 255}));
-  EXPECT_EQ(Bytes(one.palette.begin() + 4 * 200, one.palette.begin() + 4 * 201), (Bytes{200, 200, 200, 255}));
-  Converted two = convert(ps::kModeGrayScale, 2, 1, 2, Bytes{9, 0, 10, 77});
-  EXPECT_EQ(two.pixels, (Bytes{9, 9, 9, 0, 10, 10, 10, 77}));
-  // An extra alpha channel (3 planes) is not requested: the data are index, alpha pairs.
-  Converted three = convert(ps::kModeGrayScale, 3, 1, 2, Bytes{9, 1, 10, 2});
-  EXPECT_EQ(three.pixels, (Bytes{9, 9, 9, 1, 10, 10, 10, 2}));
-}
-
-TEST(Convert, IndexedPaletteIsBlueGreenRed) {
-  Converted c = convert(ps::kModeIndexedColor, 1, 1, 2, Bytes{3, 7});
-  EXPECT_EQ(c.count, 256u);
-  EXPECT_EQ(c.pixels, (Bytes{5, 4, 3, 255, 9, 8, 7, 255}));
-  Converted a = convert(ps::kModeIndexedColor, 2, 1, 1, Bytes{3, 99});
-  EXPECT_EQ(a.pixels, (Bytes{5, 4, 3, 99}));
-}
-
-TEST(Convert, TransparentIndexRule) {
+TEST(Describe, TransparentIndexRule) {
   const Bytes zero = {0, 0, 0, 0};
-  auto entry = [](const Converted& c, int i) { return Bytes(c.palette.begin() + 4 * i, c.palette.begin() + 4 * i + 4); };
   // Index 5 of a 200-entry table: the entry becomes 0 and its pixels black.
-  Converted c = convert(ps::kModeIndexedColor, 1, 1, 2, Bytes{5, 6}, 200, 5);
-  EXPECT_EQ(entry(c, 5), zero);
-  EXPECT_EQ(Bytes(c.pixels.begin(), c.pixels.begin() + 4), zero);
-  EXPECT_EQ(entry(c, 6), (Bytes{8, 7, 6, 255}));
+  Described d = describe(ps::kModeIndexedColor, 1, 1, 2, Bytes{5, 6}, 200, 5);
+  EXPECT_EQ(d.entry(5), zero);
+  EXPECT_EQ(d.entry(6), (Bytes{6, 7, 8, 255}));
   // Index 0, a full table, two planes, or an index outside 1..255: nothing changes.
-  EXPECT_EQ(entry(convert(ps::kModeIndexedColor, 1, 1, 1, Bytes{0}, 200, 0), 0), (Bytes{2, 1, 0, 255}));
-  EXPECT_EQ(entry(convert(ps::kModeIndexedColor, 1, 1, 1, Bytes{0}, 256, 5), 5), (Bytes{7, 6, 5, 255}));
-  EXPECT_EQ(entry(convert(ps::kModeIndexedColor, 2, 1, 1, Bytes{0, 0}, 200, 5), 5), (Bytes{7, 6, 5, 255}));
-  EXPECT_EQ(entry(convert(ps::kModeIndexedColor, 1, 1, 1, Bytes{0}, 200, 256), 0), (Bytes{2, 1, 0, 255}));
-  EXPECT_EQ(entry(convert(ps::kModeIndexedColor, 1, 1, 1, Bytes{0}, 200, 255), 255), zero);
-}
-
-TEST(Convert, RgbInPlace) {
-  Converted three = convert(ps::kModeRGBColor, 3, 1, 2, Bytes{1, 2, 3, 0xEE, 4, 5, 6, 0xEE});
-  EXPECT_EQ(three.pixels, (Bytes{1, 2, 3, 255, 4, 5, 6, 255}));
-  Converted four = convert(ps::kModeRGBColor, 4, 1, 2, Bytes{1, 2, 3, 9, 4, 5, 6, 0});
-  EXPECT_EQ(four.pixels, (Bytes{1, 2, 3, 9, 4, 5, 6, 0}));
+  EXPECT_EQ(describe(ps::kModeIndexedColor, 1, 1, 1, Bytes{0}, 200, 0).entry(0), (Bytes{0, 1, 2, 255}));
+  EXPECT_EQ(describe(ps::kModeIndexedColor, 1, 1, 1, Bytes{0}, 256, 5).entry(5), (Bytes{5, 6, 7, 255}));
+  EXPECT_EQ(describe(ps::kModeIndexedColor, 2, 1, 1, Bytes{0, 0}, 200, 5).entry(5), (Bytes{5, 6, 7, 255}));
+  EXPECT_EQ(describe(ps::kModeIndexedColor, 1, 1, 1, Bytes{0}, 200, 256).entry(0), (Bytes{0, 1, 2, 255}));
+  EXPECT_EQ(describe(ps::kModeIndexedColor, 1, 1, 1, Bytes{0}, 200, 255).entry(255), zero);
 }
 
 // The writer on a file image far too small: it grows into host handles, and the file is
@@ -184,7 +187,7 @@ GrowthRun saveWithRoom(const pshost::SaveCase& c, uint64_t room) {
   image.rows = uint32_t(c.rows);
   image.columns = uint32_t(c.columns);
   image.data = pixels.data();
-  const uint32_t paletteCount = convertHostImage(image, pixels.data(), palette.data());
+  const BlpSourceImage source = hostImageSource(image, palette.data(), pixels.data());
   Bytes small(room);
   GrowthRun run;
   FileImageStore store;
@@ -196,8 +199,7 @@ GrowthRun saveWithRoom(const pshost::SaveCase& c, uint64_t room) {
   output.growContext = &store;
   output.grow = growFileImage;
   uint64_t length = 0;
-  run.status = encodeHostImage(c.mode, image.layout, image.rows, image.columns, c.options, pixels.data(),
-                               palette.data(), paletteCount, &output, &length);
+  run.status = encodeHostImage(source, c.options, &output, &length);
   if (run.status == 0) run.file.assign(output.data, output.data + length);
   return run;
 }

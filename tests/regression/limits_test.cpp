@@ -61,7 +61,7 @@ TEST(LimitsReader, JpegClaimIsRefusedByThePixelLimitBeforeAnyAllocation) {
   Opened o;
   openAndDescribe(file, uint64_t(8192) * 8192, &o);  // the command line's default
   EXPECT_EQ(o.described, BlpStatus::ImageTooLarge);
-  EXPECT_EQ(o.reader.buffer, nullptr);
+  EXPECT_EQ(o.reader.decoder.image, nullptr);
   EXPECT_EQ(o.reader.mode, BlpDecodeMode::None);
   blpReaderClose(&o.reader);
 }
@@ -173,7 +173,7 @@ TEST(LimitsImagine, ClaimsTheHostCannotCreateEndWithErrorThreeAndNoImage) {
 
 TEST(LimitsImagine, JpegDecoderStoreAboveTheServicesLimitIsNeverRequested) {
   // 8 GiB of coefficients: more than the memory service can express.
-  EXPECT_GT(jpegDecodeStoreBytes(kSide, kSide), kImagineMaxAllocation);
+  EXPECT_GT(jpegDecoderBytes(kSide, kSide), kImagineMaxAllocation);
 }
 
 // ---- vellum ----

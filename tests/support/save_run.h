@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/blp_reader.h"
-#include "core/blp_writer.h"
+#include "core/blp_writer_stage.h"
 
 namespace vellum::testing {
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <random>
@@ -328,10 +329,13 @@ TEST(WriterJpeg, HeapOutputGrowsFromOneByteAPixelToTheSameFile) {
   const uint32_t side = 256;
   const Bytes pixels = noise(side, side, 41);
   const SaveOptions options = optionsFor(BlpContentType::Blp2Jpeg, 0, QuantizerKind::MedianCut, 100);
-  Bytes palette(1024, 0);
   std::vector<Bytes> files;
   for (uint64_t capacity : {blpOutputCapacity(side, side), uint64_t(side) * side}) {
-    Bytes work = pixels;  // the writer works in place
+    BlpSourceImage source;
+    source.width = source.height = side;
+    source.layout = BlpPixelLayout::Rgba;
+    source.hasAlpha = true;
+    source.pixels = pixels.data();
     BlpOutput output;
     output.capacity = capacity;
     std::unique_ptr<uint8_t[]> area = allocateBytes(capacity);
@@ -339,7 +343,7 @@ TEST(WriterJpeg, HeapOutputGrowsFromOneByteAPixelToTheSameFile) {
     output.growContext = &area;
     output.grow = growHeapOutput;
     uint64_t length = 0;
-    ASSERT_EQ(encodeBlpImage(side, side, 4, palette.data(), work.data(), options, &output, &length), BlpStatus::Ok);
+    ASSERT_EQ(encodeBlpSource(source, options, &output, &length), BlpStatus::Ok);
     ASSERT_EQ(output.data, area.get());  // the context owns the area the output points into
     ASSERT_LE(length, output.capacity);
     if (capacity < blpOutputCapacity(side, side)) {
@@ -351,10 +355,11 @@ TEST(WriterJpeg, HeapOutputGrowsFromOneByteAPixelToTheSameFile) {
   EXPECT_EQ(readAll(files[1]).status, BlpStatus::Ok);
 }
 
-TEST(WriterLimits, SidesOf65536AndEmptyImagesAreRefused) {
-  EXPECT_EQ(checkSaveSize(65535, 1), BlpStatus::Ok);
-  EXPECT_EQ(checkSaveSize(65536, 1), BlpStatus::BadDimensions);
-  EXPECT_EQ(checkSaveSize(1, 65536), BlpStatus::BadDimensions);
+TEST(WriterLimits, SidesAboveWhatReadersOpenAndEmptyImagesAreRefused) {
+  EXPECT_EQ(checkSaveSize(kBlpMaxSide, 1), BlpStatus::Ok);
+  EXPECT_EQ(checkSaveSize(1, 32768), BlpStatus::Ok);
+  EXPECT_EQ(checkSaveSize(32769, 1), BlpStatus::BadDimensions);
+  EXPECT_EQ(checkSaveSize(1, 32769), BlpStatus::BadDimensions);
   EXPECT_EQ(checkSaveSize(0, 5), BlpStatus::BadDimensions);
   Bytes pixels(4, 0), palette(1024, 0);
   SaveImage image;
@@ -367,8 +372,62 @@ TEST(WriterLimits, SidesOf65536AndEmptyImagesAreRefused) {
   EXPECT_EQ(length, 0u);
 }
 
+TEST(WriterLimits, SourceDescriptionsOutOfRangeWriteNothing) {
+  uint8_t pixels[64] = {}, palette[8] = {}, work[64] = {};
+  struct Row {
+    const char* name;
+    void (*spoil)(BlpSourceImage* s, uint8_t* pixels, uint8_t* work);
+    BlpStatus status;
+  };
+  const Row rows[] = {
+      {"side 32769", [](BlpSourceImage* s, uint8_t*, uint8_t*) { s->width = 32769; }, BlpStatus::BadDimensions},
+      {"height 0", [](BlpSourceImage* s, uint8_t*, uint8_t*) { s->height = 0; }, BlpStatus::BadDimensions},
+      {"alpha layout", [](BlpSourceImage* s, uint8_t*, uint8_t*) { s->layout = BlpPixelLayout::Alpha; },
+       BlpStatus::BadArgument},
+      {"no pixels", [](BlpSourceImage* s, uint8_t*, uint8_t*) { s->pixels = nullptr; }, BlpStatus::BadArgument},
+      {"stride short", [](BlpSourceImage* s, uint8_t*, uint8_t*) { s->stride = -1; }, BlpStatus::BadArgument},
+      {"no palette", [](BlpSourceImage* s, uint8_t*, uint8_t*) { s->palette = nullptr; }, BlpStatus::BadArgument},
+      {"none defined, no palette",
+       [](BlpSourceImage* s, uint8_t*, uint8_t*) {
+         s->paletteCount = 0;
+         s->palette = nullptr;
+       },
+       BlpStatus::Ok},
+      {"palette of 257", [](BlpSourceImage* s, uint8_t*, uint8_t*) { s->paletteCount = 257; }, BlpStatus::BadArgument},
+      {"rgb palette", [](BlpSourceImage* s, uint8_t*, uint8_t*) { s->paletteLayout = BlpPixelLayout::Rgb; },
+       BlpStatus::BadArgument},
+      {"work overlaps", [](BlpSourceImage* s, uint8_t* p, uint8_t*) { s->workPixels = p + 1; }, BlpStatus::BadArgument},
+      {"work in place, padded rows",
+       [](BlpSourceImage* s, uint8_t* p, uint8_t*) {
+         s->workPixels = p;
+         s->stride = 3;
+       },
+       BlpStatus::BadArgument},
+      {"work apart", [](BlpSourceImage* s, uint8_t*, uint8_t* w) { s->workPixels = w; }, BlpStatus::Ok},
+  };
+  for (const Row& r : rows) {
+    BlpSourceImage source;
+    source.width = 2;
+    source.height = 2;
+    source.layout = BlpPixelLayout::Indices;
+    source.pixels = pixels;
+    source.palette = palette;
+    source.paletteCount = 2;
+    r.spoil(&source, pixels, work);
+    std::vector<uint8_t> area(4096, 0xA5);
+    BlpOutput output;
+    output.data = area.data();
+    output.capacity = area.size();
+    uint64_t length = 7;
+    EXPECT_EQ(encodeBlpSource(source, optionsFor(BlpContentType::Blp2Paletted8), &output, &length), r.status) << r.name;
+    if (r.status == BlpStatus::Ok) continue;
+    EXPECT_EQ(length, 0u) << r.name;
+    EXPECT_EQ(std::count(area.begin(), area.end(), 0xA5), 4096) << r.name;
+  }
+}
+
 TEST(WriterLimits, LongThinImageMakesSixteenLevels) {
-  SavedFile f = saveImage(gradient(65535, 1, true), 65535, 1, true, 8, optionsFor(BlpContentType::Blp2Paletted4));
+  SavedFile f = saveImage(gradient(32768, 1, true), 32768, 1, true, 8, optionsFor(BlpContentType::Blp2Paletted4));
   ASSERT_EQ(f.status, BlpStatus::Ok);
   for (int k = 0; k < 16; ++k) EXPECT_NE(f.header.mipSizes[k], 0u) << k;
   EXPECT_EQ(f.header.mipSizes[15], 1u + 1u);  // 1 x 1: one index and one 4-bit alpha byte

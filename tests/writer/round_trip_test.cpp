@@ -87,7 +87,8 @@ TEST_P(RoundTrip, EveryLevelReadsBackAsWritten) {
   const uint8_t a = outputAlphaDepth(type, alpha);
 
   Bytes working = sourceImage(w, h, alpha, 1);  // B, G, R, A
-  if (dxt) swapRedBlue(working.data(), uint64_t(w) * h);  // DXT works in R, G, B, A
+  if (dxt)  // DXT works in R, G, B, A
+    for (uint64_t i = 0; i < working.size(); i += 4) std::swap(working[i], working[i + 2]);
   SavedFile f = saveImage(working, w, h, true, a, optionsFor(type, 16, QuantizerKind::MedianCut, 100));
   ASSERT_EQ(f.status, BlpStatus::Ok);
 
@@ -189,77 +190,104 @@ TEST(IndexedSources, KeepTheirPaletteAndIndicesExactly) {
   for (uint64_t i = 0; i < indices.size(); ++i) EXPECT_EQ(f.bytes[1172 + indices.size() + i], uint8_t(i * 9));
 }
 
-TEST(EncodeBlpImage, IndexedSourceWithItsOwnAlphaKeepsPaletteAndAlpha) {
-  // A palette-expanded source whose pixels carry alpha (a paletted PNG with transparency):
-  // no quantizer runs, the palette's defined entries are kept, and the output has alpha.
-  const uint32_t w = 5, h = 3;
-  Bytes palette(1024, 0);
-  for (int i = 0; i < 3; ++i) {
-    palette[4 * i] = uint8_t(60 * i);
-    palette[4 * i + 1] = uint8_t(200 - 50 * i);
-    palette[4 * i + 2] = uint8_t(30 + 70 * i);
-    palette[4 * i + 3] = 255;
+// Every source layout against the working-order stage fed by hand, for every content type:
+// the bytes the adapters' old conversions gave (palette-expanded indices, R, G, B with
+// 255, red and blue exchanged for DXT) must come out of encodeBlpSource unchanged.
+TEST(SourceLayouts, GiveTheBytesOfTheWorkingOrderStage) {
+  const uint32_t w = 9, h = 5, count = w * h, entries = 5;
+  const uint8_t palette[entries][4] = {{10, 20, 30, 255}, {200, 100, 50, 0}, {0, 255, 0, 128}, {90, 90, 90, 7},
+                                       {255, 0, 255, 255}};
+  auto entry = [&](uint32_t i, int c) { return i < entries ? palette[i][c] : uint8_t(0); };  // beyond: zero
+  Bytes indices(count), alphas(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    indices[i] = uint8_t(i % 11 == 10 ? 6 : (i * 3 + i / 4) % entries);  // 6: beyond the palette
+    alphas[i] = uint8_t(i * 37);
   }
-  Bytes pixels(uint64_t(w) * h * 4);
-  for (uint64_t i = 0; i < w * h; ++i) {
-    std::memcpy(&pixels[4 * i], &palette[4 * (i % 3)], 3);
-    pixels[4 * i + 3] = uint8_t(i * 17);
-  }
-  for (auto type : {BlpContentType::Blp2Paletted8, BlpContentType::Blp2Paletted4, BlpContentType::Blp2Dxt}) {
-    Bytes work = pixels, pal = palette;
-    testing::GrowableOutput store;
-    BlpOutput out = store.output(blpOutputCapacity(w, h));
-    uint64_t length = 0;
-    ASSERT_EQ(encodeBlpImage(w, h, 1, pal.data(), work.data(), optionsFor(type, 1), &out, &length, 3, true),
-              BlpStatus::Ok);
-    Bytes file(store.bytes.begin(), store.bytes.begin() + length);
-    EXPECT_EQ(file[9], outputAlphaDepth(type, true)) << blpContentTypeLabel(type);
-    if (type == BlpContentType::Blp2Dxt) continue;
-    EXPECT_TRUE(std::equal(palette.begin(), palette.begin() + 12, file.begin() + 148));
-    EXPECT_EQ(loadU32(file.data() + 148 + 12), 0u);  // entries beyond the source's three
-    for (uint64_t i = 0; i < w * h; ++i) EXPECT_EQ(file[1172 + i], i % 3) << i;
-  }
-}
+  enum Alpha { Opaque, FromPalette, FromPixel };
+  struct Case {
+    const char* name;
+    BlpPixelLayout layout;
+    bool hasAlpha;
+    Alpha alpha;
+    int64_t padding;  // stride beyond packed rows; negative: rows stored bottom-up
+    bool inPlace;     // workPixels is the source itself
+    bool bgraPalette;
+  };
+  const Case cases[] = {
+      {"indices", BlpPixelLayout::Indices, false, Opaque, 0, false, false},
+      {"indices, palette alpha", BlpPixelLayout::Indices, true, FromPalette, 0, false, false},
+      {"indices, BGRA palette", BlpPixelLayout::Indices, true, FromPalette, 3, false, true},
+      {"indices in place", BlpPixelLayout::Indices, false, Opaque, 0, true, false},
+      {"indices + alpha", BlpPixelLayout::IndicesAlpha, false, FromPixel, 0, false, false},
+      {"indices + alpha in place", BlpPixelLayout::IndicesAlpha, true, FromPixel, 0, true, false},
+      {"rgb", BlpPixelLayout::Rgb, true, Opaque, 0, false, false},
+      {"rgb in place", BlpPixelLayout::Rgb, false, Opaque, 0, true, false},
+      {"rgba without alpha", BlpPixelLayout::Rgba, false, Opaque, 0, false, false},
+      {"rgba", BlpPixelLayout::Rgba, true, FromPixel, 5, false, false},
+      {"bgra", BlpPixelLayout::Bgra, true, FromPixel, -1, false, false},
+      {"bgra in place", BlpPixelLayout::Bgra, true, FromPixel, 0, true, false},
+  };
+  for (int t = 0; t < kBlpContentTypeCount; ++t) {
+    const BlpContentType type = BlpContentType(t);
+    const SaveOptions options = optionsFor(type, 16, QuantizerKind::MedianCut, 90);
+    for (const Case& c : cases) {
+      const bool indexed = isIndexedLayout(c.layout), hasAlpha = c.alpha != Opaque;
+      // The stage's input, by hand: B, G, R, A (R, G, B, A for DXT) and a B, G, R palette.
+      Bytes working(count * 4), stagePalette(1024, 0);
+      for (uint32_t i = 0; i < count; ++i) {
+        const bool red = type == BlpContentType::Blp2Dxt;
+        working[4 * i] = entry(indices[i], red ? 0 : 2);
+        working[4 * i + 1] = entry(indices[i], 1);
+        working[4 * i + 2] = entry(indices[i], red ? 2 : 0);
+        working[4 * i + 3] = c.alpha == FromPixel             ? alphas[i]
+                             : indexed && indices[i] >= entries ? 0  // an entry of zero bytes
+                             : c.alpha == Opaque                ? 255
+                                                                : entry(indices[i], 3);
+      }
+      for (uint32_t i = 0; i < entries; ++i)
+        for (int k = 0; k < 4; ++k) stagePalette[4 * i + k] = entry(i, k < 3 ? 2 - k : 3);
+      SavedFile want = saveImage(working, w, h, !indexed, outputAlphaDepth(type, hasAlpha), options, stagePalette,
+                                 indexed ? entries : 256);
+      ASSERT_EQ(want.status, BlpStatus::Ok);
 
-TEST(EncodeBlpImage, WorkingOrderSwapFollowsContentTypeAndSourceKind) {
-  // An indexed (palette-expanded, B, G, R, A) source saved as DXT is swapped to R, G, B, A:
-  // a pure blue palette colour must come back blue.
-  const uint32_t w = 4, h = 4;
-  Bytes palette(1024, 0);
-  palette[0] = 255;  // entry 0: blue 255, green 0, red 0
-  palette[3] = 255;
-  Bytes pixels(uint64_t(w) * h * 4, 0);
-  for (uint64_t i = 0; i < w * h; ++i) std::memcpy(&pixels[4 * i], &palette[0], 4);
-  testing::GrowableOutput store;
-  BlpOutput out = store.output(blpOutputCapacity(w, h));
-  uint64_t length = 0;
-  ASSERT_EQ(encodeBlpImage(w, h, 1, palette.data(), pixels.data(), optionsFor(BlpContentType::Blp2Dxt), &out, &length),
-            BlpStatus::Ok);
-  Bytes file(store.bytes.begin(), store.bytes.begin() + length);
-  EXPECT_EQ(file[8], 2);
-  EXPECT_EQ(file[9], 0);  // no alpha: DXT1
-  EXPECT_EQ(file[10], 0);
-  testing::ReadBack r = readAll(file);
-  ASSERT_EQ(r.status, BlpStatus::Ok);
-  EXPECT_EQ(r.info.bitsPerPixel, 24u);
-  EXPECT_EQ((Bytes{r.rows[0], r.rows[1], r.rows[2]}), (Bytes{0, 0, 255}));
-
-  // A 32-bit true-colour source (R, G, B, A) saved as BLP1 JPEG is swapped to B, G, R, A:
-  // red stays red.
-  Bytes rgba(uint64_t(w) * h * 4, 0);
-  for (uint64_t i = 0; i < w * h; ++i) {
-    rgba[4 * i] = 250;
-    rgba[4 * i + 3] = 255;
+      // The same image as a host would hold it.
+      const uint32_t bytes = blpLayoutBytes(c.layout);
+      const int64_t rowBytes = int64_t(w * bytes) + (c.padding < 0 ? 0 : c.padding);
+      Bytes held(size_t(rowBytes * h + (c.inPlace ? count * 4 : 0)), 0xEE);
+      for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t y = c.padding < 0 ? h - 1 - i / w : i / w;
+        uint8_t* p = &held[size_t(y * rowBytes + (i % w) * bytes)];
+        const uint8_t rgba[4] = {entry(indices[i], 0), entry(indices[i], 1), entry(indices[i], 2),
+                                 c.alpha == Opaque ? uint8_t(i * 101) : alphas[i]};  // opaque: any fourth byte
+        if (indexed) {
+          p[0] = indices[i];
+          if (bytes == 2) p[1] = alphas[i];
+        } else {
+          const bool bgra = c.layout == BlpPixelLayout::Bgra;
+          for (uint32_t k = 0; k < bytes; ++k) p[k] = rgba[k < 3 && bgra ? 2 - k : k];
+        }
+      }
+      Bytes heldPalette(entries * 4);
+      for (uint32_t i = 0; i < entries; ++i)
+        for (int k = 0; k < 4; ++k) heldPalette[4 * i + k] = entry(i, c.bgraPalette && k < 3 ? 2 - k : k);
+      BlpSourceImage source;
+      source.width = w;
+      source.height = h;
+      source.layout = c.layout;
+      source.pixels = c.padding < 0 ? &held[size_t(rowBytes * (h - 1))] : held.data();
+      source.stride = c.padding < 0 ? -rowBytes : c.padding > 0 ? rowBytes : 0;
+      source.palette = indexed ? heldPalette.data() : nullptr;
+      source.paletteLayout = c.bgraPalette ? BlpPixelLayout::Bgra : BlpPixelLayout::Rgba;
+      source.paletteCount = entries;
+      source.hasAlpha = c.hasAlpha;
+      source.workPixels = c.inPlace ? held.data() : nullptr;
+      testing::GrowableOutput store;
+      BlpOutput out = store.output(64);
+      uint64_t length = 0;
+      ASSERT_EQ(encodeBlpSource(source, options, &out, &length), BlpStatus::Ok) << c.name;
+      EXPECT_TRUE(Bytes(out.data, out.data + length) == want.bytes) << blpContentTypeLabel(type) << ", " << c.name;
+    }
   }
-  out = store.output(blpOutputCapacity(w, h));
-  ASSERT_EQ(encodeBlpImage(w, h, 4, palette.data(), rgba.data(), optionsFor(BlpContentType::Blp1Jpeg), &out, &length),
-            BlpStatus::Ok);
-  file.assign(store.bytes.begin(), store.bytes.begin() + length);
-  EXPECT_EQ(loadU32(file.data() + 8), 8u);
-  r = readAll(file);
-  ASSERT_EQ(r.status, BlpStatus::Ok);
-  EXPECT_NEAR(r.rows[0], 250, 3);
-  EXPECT_NEAR(r.rows[2], 0, 3);
 }
 
 }  // namespace

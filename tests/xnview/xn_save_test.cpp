@@ -18,6 +18,7 @@ struct Saving {
   ~Saving() { xnSaveRelease(&image); }
   const uint8_t* pixel(uint32_t x, uint32_t y) const { return image.pixels + (uint64_t(y) * image.width + x) * 4; }
   std::vector<uint8_t> px(uint32_t x, uint32_t y) const { return {pixel(x, y), pixel(x, y) + 4}; }
+  uint8_t index(uint32_t x, uint32_t y) const { return image.pixels[uint64_t(y) * image.width + x]; }
 };
 
 using V = std::vector<uint8_t>;
@@ -38,7 +39,7 @@ TEST(XnSave, IsSupportedDepthTable) {
 
 TEST(XnSave, BeginRefusesSizesAndDepthsItCannotSave) {
   for (auto [w, h] : {std::pair{0, 5}, std::pair{5, 0}, std::pair{-1, 5}, std::pair{5, INT_MIN},
-                      std::pair{65536, 1}, std::pair{1, 65536}, std::pair{INT_MAX, INT_MAX}}) {
+                      std::pair{32769, 1}, std::pair{1, 32769}, std::pair{INT_MAX, INT_MAX}}) {
     Saving s(w, h, 24);
     EXPECT_NE(s.status, BlpStatus::Ok) << w << "x" << h;
     EXPECT_EQ(s.image.area, nullptr);
@@ -47,9 +48,9 @@ TEST(XnSave, BeginRefusesSizesAndDepthsItCannotSave) {
     Saving s(4, 4, bits);
     EXPECT_EQ(s.status, BlpStatus::BadArgument) << bits;
   }
-  Saving ok(65535, 1, 1);
+  Saving ok(32768, 1, 1);
   EXPECT_EQ(ok.status, BlpStatus::Ok);
-  EXPECT_EQ(ok.image.output.capacity, 65535ull * 8 + 6144);
+  EXPECT_EQ(ok.image.output.capacity, 32768ull * 8 + 6144);
 }
 
 TEST(XnSave, BeginWritesSidesIntoTheHeaderAndZeroesTheArea) {
@@ -61,13 +62,11 @@ TEST(XnSave, BeginWritesSidesIntoTheHeaderAndZeroesTheArea) {
   EXPECT_EQ(s.px(299, 6), (V{0, 0, 0, 0}));
 }
 
-TEST(XnSave, OneBitRowWithoutColormapIsBlackAndWhite) {
+TEST(XnSave, OneBitRowsAreIndicesMostSignificantBitFirst) {
   Saving s(3, 1, 1);
   const uint8_t row[] = {0xA0};
   ASSERT_EQ(xnSavePutLine(&s.image, 0, row), 1);
-  EXPECT_EQ(s.px(0, 0), (V{255, 255, 255, 255}));
-  EXPECT_EQ(s.px(1, 0), (V{0, 0, 0, 255}));
-  EXPECT_EQ(s.px(2, 0), (V{255, 255, 255, 255}));
+  EXPECT_EQ((V{s.index(0, 0), s.index(1, 0), s.index(2, 0)}), (V{1, 0, 1}));  // black 0, white 1
 }
 
 // A colormap of three 256-entry planes whose entries beyond the first n differ from the
@@ -91,7 +90,7 @@ TEST(XnSave, ColormapIsThreePlanesOf256EntriesForEveryDepth) {
     const uint32_t n = 1u << bits;
     for (uint32_t i = 0; i < n; ++i)
       EXPECT_EQ(V(s.image.palette + 4 * i, s.image.palette + 4 * i + 4),
-                (V{uint8_t(200 + i), uint8_t(100 + i), uint8_t(i), 255}))
+                (V{uint8_t(i), uint8_t(100 + i), uint8_t(200 + i), 255}))
           << bits << " entry " << i;
     if (n < 256) {
       EXPECT_EQ(V(s.image.palette + 4 * n, s.image.palette + 4 * n + 4), (V{0, 0, 0, 0}));
@@ -105,8 +104,7 @@ TEST(XnSave, FourBitRowsTakeHighNibbleFirst) {
   xnSavePutColormap(&s.image, c.data());
   const uint8_t row[] = {0x1F};
   ASSERT_EQ(xnSavePutLine(&s.image, 0, row), 1);
-  EXPECT_EQ(s.px(0, 0), (V{201, 101, 1, 255}));
-  EXPECT_EQ(s.px(1, 0), (V{215, 115, 15, 255}));
+  EXPECT_EQ((V{s.index(0, 0), s.index(1, 0)}), (V{1, 15}));
 }
 
 TEST(XnSave, TwoBitRowsTakeTheMostSignificantPairFirst) {
@@ -116,8 +114,7 @@ TEST(XnSave, TwoBitRowsTakeTheMostSignificantPairFirst) {
   const uint8_t row[] = {0x1B, 0x80};  // 00 01 10 11 | 10
   ASSERT_EQ(xnSavePutLine(&s.image, 0, row), 1);
   for (uint32_t x = 0; x < 5; ++x) {
-    const uint8_t v = x < 4 ? uint8_t(x) : 2;
-    EXPECT_EQ(s.px(x, 0), (V{uint8_t(200 + v), uint8_t(100 + v), v, 255})) << x;
+    EXPECT_EQ(s.index(x, 0), x < 4 ? x : 2) << x;
   }
 }
 
@@ -125,8 +122,7 @@ TEST(XnSave, EightBitGreyTrueColourRows) {
   Saving grey(2, 2, 8);
   const uint8_t g[] = {7, 250};
   xnSavePutLine(&grey.image, 1, g);
-  EXPECT_EQ(grey.px(0, 1), (V{7, 7, 7, 255}));
-  EXPECT_EQ(grey.px(1, 1), (V{250, 250, 250, 255}));
+  EXPECT_EQ((V{grey.index(0, 1), grey.index(1, 1)}), (V{7, 250}));
 
   Saving rgb(2, 1, 24);
   const uint8_t r24[] = {1, 2, 3, 4, 5, 6};

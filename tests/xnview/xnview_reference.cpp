@@ -11,12 +11,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
 
 #include "core/blp_reader.h"
-#include "core/blp_writer.h"
+#include "core/blp_writer_stage.h"
 #include "core/save_options.h"
 #include "xnview/reference_data.h"
 
@@ -142,9 +143,22 @@ bool nativeSave(const SaveCase& c, std::vector<uint8_t>* file) {
   output.growContext = &store;
   output.grow = &Growable::grow;
   uint64_t length = 0;
-  const BlpStatus status = encodeBlpImage(im.width, im.height, bytesPerPixel, palette.data(), pixels.data(),
-                                          unpackSaveOptions(c.optionsWord), &output, &length,
-                                          im.bits <= 8 ? n : 256);
+  // Straight into the writer's working-order stage, so that the plug-in's own source
+  // description and the writer's conversion are checked against this independent one:
+  // palette-expanded pixels are blue first, host rows red first, DXT works red first.
+  const SaveOptions options = unpackSaveOptions(c.optionsWord);
+  if ((options.contentType == BlpContentType::Blp2Dxt) == (bytesPerPixel == 1))
+    for (uint64_t i = 0; i < pixels.size(); i += 4) std::swap(pixels[i], pixels[i + 2]);
+  SaveImage image;
+  image.width = im.width;
+  image.height = im.height;
+  image.trueColour = bytesPerPixel != 1;
+  image.alphaDepth = outputAlphaDepth(options.contentType, bytesPerPixel == 4);
+  image.palette = palette.data();
+  image.paletteCount = im.bits <= 8 ? n : 256;
+  image.pixels = pixels.data();
+  image.output = output;
+  const BlpStatus status = buildBlpImage(&image, options, &length);
   if (status != BlpStatus::Ok) return false;
   file->assign(store.bytes.begin(), store.bytes.begin() + int64_t(length));
   return true;
