@@ -1,6 +1,9 @@
 // The forward DCT of the encoders: the floating-point Arai-Agui-Nakajima flow graph on
 // rows then columns, quantization folded into one multiplier per coefficient, truncation
-// toward zero. Edge blocks repeat the last column and row of the level.
+// toward zero. Edge blocks repeat the last column and row of the level. forwardDctBlock is
+// the plain reference; the SSE2 and AVX2 kernels do the same operations on vector lanes.
+#include <cstring>
+
 #include "jpeg/jpeg_encode_internal.h"
 #include "jpeg/jpeg_tables.h"
 
@@ -53,31 +56,77 @@ void forwardDctBlock(const int32_t* samples, const float* quantMultiplier, int16
   for (int n = 0; n < 64; ++n) out[naturalToZigzag[n]] = int16_t(int32_t(work[n] * quantMultiplier[n]));
 }
 
-void forwardDctQuantize(JpegEncodeContext* ctx) {
+namespace {
+
+// The plain kernel: each position's samples gathered per component, then forwardDctBlock.
+void plainKernel(const uint8_t* const rows[8], uint32_t positions, const float* quantMultiplier, int16_t* out) {
+  int32_t samples[4][64];
+  for (uint32_t p = 0; p < positions; ++p) {
+    for (int i = 0; i < 8; ++i) {
+      const uint8_t* pixel = rows[i] + uint64_t(p) * 32;
+      for (int j = 0; j < 8; ++j)
+        for (int c = 0; c < 4; ++c) samples[c][i * 8 + j] = pixel[j * 4 + c];
+    }
+    for (uint32_t c = 0; c < 4; ++c) forwardDctBlock(samples[c], quantMultiplier, out + (uint64_t(p) * 4 + c) * 64);
+  }
+}
+
+bool processorRunsAvx2() {
+#if defined(__x86_64__) || defined(__i386__)
+  return __builtin_cpu_supports("avx2");
+#else
+  return false;
+#endif
+}
+
+}  // namespace
+
+FdctKernel fdctKernel(FdctPath path) {
+  switch (path) {
+    case FdctPath::Plain: return &plainKernel;
+    case FdctPath::Sse2: return sse2FdctKernel();
+    case FdctPath::Avx2: return processorRunsAvx2() ? avx2FdctKernel() : nullptr;
+  }
+  return nullptr;
+}
+
+FdctKernel fastestFdctKernel() {
+  if (FdctKernel avx2 = fdctKernel(FdctPath::Avx2)) return avx2;
+  if (FdctKernel sse2 = fdctKernel(FdctPath::Sse2)) return sse2;
+  return &plainKernel;
+}
+
+void forwardDctQuantizeRows(JpegEncodeContext* ctx, FdctKernel kernel, uint64_t firstRow, uint64_t rowCount) {
   const uint64_t width = ctx->width, height = ctx->height;
   const uint64_t columns = (width + 7) / 8;
-  int32_t samples[4][64];
-  uint64_t block = 0;
-  for (uint64_t y = 0; y < height; y += 8) {
+  const uint64_t whole = width / 8;  // positions with all 8 columns inside the level
+  for (uint64_t by = firstRow; by < firstRow + rowCount; ++by) {
     // Rows at or beyond the height repeat the last row.
     const uint8_t* rows[8];
     for (uint64_t i = 0; i < 8; ++i) {
-      const uint64_t row = y + i < height ? y + i : height - 1;
-      rows[i] = ctx->pixels + row * width * 4;
+      const uint64_t y = by * 8 + i < height ? by * 8 + i : height - 1;
+      rows[i] = ctx->pixels + y * width * 4;
     }
-    for (uint64_t bx = 0; bx < columns; ++bx, ++block) {
-      const uint64_t x = bx * 8;
+    int16_t* out = encodeBlock(ctx, by * columns, 0);
+    if (whole > 0) kernel(rows, uint32_t(whole), ctx->quantMultiplier, out);
+    if (columns > whole) {
+      // The last position: columns at or beyond the width repeat the last column.
+      uint8_t edge[8][32];
+      const uint8_t* edgeRows[8];
       for (int i = 0; i < 8; ++i) {
         for (uint64_t j = 0; j < 8; ++j) {
-          // Columns at or beyond the width repeat the last column.
-          const uint8_t* p = rows[i] + (x + j < width ? x + j : width - 1) * 4;
-          for (int c = 0; c < 4; ++c) samples[c][i * 8 + j] = p[c];
+          const uint64_t x = whole * 8 + j < width ? whole * 8 + j : width - 1;
+          std::memcpy(edge[i] + j * 4, rows[i] + x * 4, 4);
         }
+        edgeRows[i] = edge[i];
       }
-      for (uint32_t c = 0; c < 4; ++c)
-        forwardDctBlock(samples[c], ctx->quantMultiplier, encodeBlock(ctx, block, c));
+      kernel(edgeRows, 1, ctx->quantMultiplier, out + whole * 256);
     }
   }
+}
+
+void forwardDctQuantize(JpegEncodeContext* ctx) {
+  forwardDctQuantizeRows(ctx, fastestFdctKernel(), 0, (uint64_t(ctx->height) + 7) / 8);
 }
 
 }  // namespace vellum

@@ -13,6 +13,10 @@
 // lengths stored in the DC entries of the coefficient buffer (bits 1-15 of the first block
 // of each run; bit 0, the DC's lowest bit, is kept for scan 14), so that the coding pass
 // writes each block's correction bits as it visits it.
+//
+// Every pass walks the set bits of per-block coefficient masks (coefficients that are
+// significant in the scan, newly significant, with an odd correction bit) instead of
+// testing the 63 coefficients of a block one by one.
 #include <cstdlib>
 #include <cstring>
 
@@ -89,10 +93,7 @@ void encodeDcFirst(JpegEncodeContext* ctx, uint64_t blocks) {
     for (uint32_t c = 0; c < 4; ++c) {
       const int16_t v = encodeBlock(ctx, b, c)[0];
       const uint32_t m = dcMagnitude(v);
-      if (m == 0)
-        out.putSymbol(0, 0);
-      else
-        out.putSymbolAndBits(m, v >= 0 ? m : ~m, 0, 0);
+      out.putSymbolAndBits(m, v >= 0 ? m : ~m, 0, 0);
     }
   }
   out.flush();
@@ -100,33 +101,38 @@ void encodeDcFirst(JpegEncodeContext* ctx, uint64_t blocks) {
   std::memset(ctx->huffCounts[0], 0, sizeof ctx->huffCounts[0]);
 }
 
+// An end-of-band run: symbol 16n (n = eobBits(run)), then the low n bits of the run.
+inline void putEobRun(BitWriter& out, uint32_t run) {
+  const uint32_t n = eobBits(run);
+  const uint32_t symbol = 16 * n;
+  const uint64_t low = uint64_t(run) & ((uint64_t(1) << n) - 1);
+  out.putBits((uint64_t(out.ctx->huffCodes[1][symbol]) << n) | low, out.ctx->codeLengths[1][symbol] + n);
+}
+
 // Scans 2-9: first pass over the band ss..se of one component with Al = 2.
 void encodeAcFirst(JpegEncodeContext* ctx, uint64_t blocks, uint32_t c, uint32_t ss, uint32_t se) {
   constexpr uint32_t al = 2;
+  const uint64_t band = bitsFrom(ss) & bitsUpTo(se);
   uint64_t frequencies[257];
   std::memset(frequencies, 0, sizeof frequencies);
   uint32_t run = 0;
   for (uint64_t b = 0; b < blocks; ++b) {
     const int16_t* coefficients = encodeBlock(ctx, b, c);
-    uint32_t r = 0;
-    for (uint32_t k = ss; k <= se; ++k) {
-      const uint32_t m = uint32_t(std::abs(int32_t(coefficients[k]))) >> al;
-      if (m == 0) {
-        ++r;
-        continue;
-      }
+    uint64_t significant = shiftedNonzeroMask(coefficients, al) & band;
+    uint32_t previous = ss - 1;  // position of the last coded coefficient
+    while (significant != 0) {
+      const uint32_t k = lowestBit(significant);
+      significant &= significant - 1;
       if (run > 0) {
         ++frequencies[16 * eobBits(run)];
         run = 0;
       }
-      while (r > 15) {
-        ++frequencies[0xF0];
-        r -= 16;
-      }
-      ++frequencies[16 * r + significantBits(m)];
-      r = 0;
+      uint32_t r = k - previous - 1;
+      for (; r > 15; r -= 16) ++frequencies[0xF0];
+      ++frequencies[16 * r + significantBits(uint32_t(std::abs(int32_t(coefficients[k]))) >> al)];
+      previous = k;
     }
-    if (r > 0 && ++run == kMaxEobRun) {
+    if (previous != se && ++run == kMaxEobRun) {
       ++frequencies[0xE0];
       run = 0;
     }
@@ -141,38 +147,28 @@ void encodeAcFirst(JpegEncodeContext* ctx, uint64_t blocks, uint32_t c, uint32_t
   run = 0;
   for (uint64_t b = 0; b < blocks && !ctx->overflowed; ++b) {
     const int16_t* coefficients = encodeBlock(ctx, b, c);
-    uint32_t r = 0;
-    for (uint32_t k = ss; k <= se; ++k) {
-      const int32_t v = coefficients[k];
-      const uint32_t m = uint32_t(std::abs(v)) >> al;
-      if (m == 0) {
-        ++r;
-        continue;
-      }
+    uint64_t significant = shiftedNonzeroMask(coefficients, al) & band;
+    uint32_t previous = ss - 1;
+    while (significant != 0) {
+      const uint32_t k = lowestBit(significant);
+      significant &= significant - 1;
       if (run > 0) {
-        const uint32_t n = eobBits(run);
-        out.putSymbol(16 * n, 1);
-        out.put(run, n);
+        putEobRun(out, run);
         run = 0;
       }
-      while (r > 15) {
-        out.putSymbol(0xF0, 1);
-        r -= 16;
-      }
+      uint32_t r = k - previous - 1;
+      for (; r > 15; r -= 16) out.putSymbol(0xF0, 1);
+      const int32_t v = coefficients[k];
+      const uint32_t m = uint32_t(std::abs(v)) >> al;
       out.putSymbolAndBits(m, v >= 0 ? m : ~m, r, 1);
-      r = 0;
+      previous = k;
     }
-    if (r > 0 && ++run == kMaxEobRun) {
-      out.putSymbol(0xE0, 1);
-      out.put(0x3FFF, 14);
+    if (previous != se && ++run == kMaxEobRun) {
+      putEobRun(out, kMaxEobRun);
       run = 0;
     }
   }
-  if (run > 0) {
-    const uint32_t n = eobBits(run);
-    out.putSymbol(16 * n, 1);
-    out.put(run, n);
-  }
+  if (run > 0) putEobRun(out, run);
   out.flush();
 }
 
@@ -181,18 +177,38 @@ inline void storeRun(int16_t* entry, uint32_t run) {
   *entry = int16_t(uint16_t((run << 1) | (uint16_t(*entry) & 1)));
 }
 
-// putCorrectionBits: the buffered correction bits, oldest first.
-inline void putCorrectionBits(BitWriter& out, uint64_t bits, uint32_t count) {
-  // Bits are collected oldest in the highest position of the low `count` bits.
-  while (count > 32) {
-    count -= 32;
-    out.put(uint32_t(bits >> count), 32);
-  }
-  out.put(uint32_t(bits), count);
-}
+// Correction bits, oldest in the highest of the low `count` bits (count below 64).
+struct CorrectionBits {
+  uint64_t bits = 0;
+  uint32_t count = 0;
 
-// Scans 10-13 (Al = 1) and 15-18 (Al = 0): refinement of band 1..63 of one component.
+  // Appends the bits of `odd` at the set positions of `where`, lowest position first.
+  inline void take(uint64_t where, uint64_t odd) {
+    while (where != 0) {
+      bits = bits << 1 | ((odd >> lowestBit(where)) & 1);
+      ++count;
+      where &= where - 1;
+    }
+  }
+  inline void putAndClear(BitWriter& out) {
+    while (count > 32) {
+      count -= 32;
+      out.putBits((bits >> count) & 0xFFFFFFFFu, 32);
+    }
+    out.putBits(bits & ((uint64_t(1) << count) - 1), count);
+    bits = 0;
+    count = 0;
+  }
+};
+
+// Positions 0..k-1.
+inline uint64_t bitsBelow(uint32_t k) { return (uint64_t(1) << k) - 1; }
+
+// Scans 10-13 (Al = 1) and 15-18 (Al = 0): refinement of band 1..63 of one component. Per
+// block, `one` marks the newly significant coefficients (|v| >> Al == 1), `zero` those
+// still insignificant, `old` the already significant ones, which send a correction bit.
 void encodeAcRefine(JpegEncodeContext* ctx, uint64_t blocks, uint32_t c, uint32_t al) {
+  const uint64_t acBand = ~uint64_t(1);
   // Statistics and run planning.
   uint64_t frequencies[257];
   std::memset(frequencies, 0, sizeof frequencies);
@@ -200,26 +216,23 @@ void encodeAcRefine(JpegEncodeContext* ctx, uint64_t blocks, uint32_t c, uint32_
   int16_t* runStart = nullptr;
   for (uint64_t b = 0; b < blocks; ++b) {
     int16_t* coefficients = encodeBlock(ctx, b, c);
-    uint32_t r = 0;
-    bool lastNew = false;
-    for (uint32_t k = 1; k < 64; ++k) {
-      const uint32_t a = uint32_t(std::abs(int32_t(coefficients[k]))) >> al;
-      lastNew = a == 1;
-      if (a == 0) {
-        ++r;
-      } else if (a == 1) {
-        if (run > 0) {
-          storeRun(runStart, run);
-          ++frequencies[16 * eobBits(run)];
-          run = 0;
-        }
-        while (r > 15) {
-          ++frequencies[0xF0];
-          r -= 16;
-        }
-        ++frequencies[16 * r + 1];
-        r = 0;
+    const MagnitudeMasks masks = magnitudeMasks(coefficients, al);
+    uint64_t one = masks.one & acBand;
+    uint64_t zero = ~masks.nonzero & acBand;
+    const bool lastNew = (one >> 63) != 0;
+    while (one != 0) {
+      const uint32_t e = lowestBit(one);
+      one &= one - 1;
+      if (run > 0) {
+        storeRun(runStart, run);
+        ++frequencies[16 * eobBits(run)];
+        run = 0;
       }
+      // The zeros since the previous new coefficient: a ZRL per 16, then the symbol.
+      const uint32_t zeros = bitCount(zero & bitsBelow(e));
+      zero &= ~bitsBelow(e);
+      frequencies[0xF0] += zeros / 16;
+      ++frequencies[16 * (zeros % 16) + 1];
     }
     if (!lastNew) {
       if (run == 0) runStart = coefficients;
@@ -244,51 +257,51 @@ void encodeAcRefine(JpegEncodeContext* ctx, uint64_t blocks, uint32_t c, uint32_
   uint32_t left = 0;  // blocks still to go in the current end-of-band run
   for (uint64_t b = 0; b < blocks && !ctx->overflowed; ++b) {
     const int16_t* coefficients = encodeBlock(ctx, b, c);
-    uint32_t k = 1;
+    const MagnitudeMasks masks = magnitudeMasks(coefficients, al);
+    const uint64_t nonzero = masks.nonzero & acBand;
+    uint64_t tail = nonzero;  // the coefficients whose correction bits follow the last symbol
     if (left == 0) {
-      uint32_t last = 0;
-      for (uint32_t i = 63; i >= 1; --i) {
-        if ((uint32_t(std::abs(int32_t(coefficients[i]))) >> al) == 1) {
-          last = i;
-          break;
-        }
-      }
-      uint64_t correction = 0;
-      uint32_t correctionCount = 0;
-      uint32_t r = 0;
-      for (; k <= last; ++k) {
-        const int32_t v = coefficients[k];
-        const uint32_t a = uint32_t(std::abs(v)) >> al;
-        if (a > 1) {
-          correction = correction << 1 | (a & 1);
-          ++correctionCount;
-        } else if (a == 1) {
-          out.putSymbol(16 * r + 1, 1);
-          out.put(v > 0 ? 1 : 0, 1);
-          putCorrectionBits(out, correction, correctionCount);
-          correction = 0;
-          correctionCount = 0;
+      uint64_t one = masks.one & acBand;
+      const uint64_t zero = ~masks.nonzero & acBand;
+      const uint64_t old = nonzero & ~one;
+      const uint32_t last = one != 0 ? highestBit(one) : 0;
+      CorrectionBits correction;
+      uint32_t previous = 0;  // the last new coefficient
+      while (one != 0) {
+        const uint32_t e = lowestBit(one);
+        one &= one - 1;
+        const uint64_t between = bitsBelow(e) & ~bitsBelow(previous + 1);
+        uint32_t r = bitCount(zero & between);
+        if (r < 16) {
+          correction.take(old & between, masks.odd);
+        } else {
+          // A ZRL at every 16th zero, with the correction bits gathered before it.
           r = 0;
-        } else if (++r == 16) {
-          out.putSymbol(0xF0, 1);
-          putCorrectionBits(out, correction, correctionCount);
-          correction = 0;
-          correctionCount = 0;
-          r = 0;
+          for (uint32_t k = previous + 1; k < e; ++k) {
+            if ((old >> k) & 1) {
+              correction.take(uint64_t(1) << k, masks.odd);
+            } else if (++r == 16) {
+              out.putSymbol(0xF0, 1);
+              correction.putAndClear(out);
+              r = 0;
+            }
+          }
         }
+        const uint32_t symbol = 16 * r + 1;
+        const uint64_t sign = coefficients[e] > 0 ? 1 : 0;
+        out.putBits((uint64_t(ctx->huffCodes[1][symbol]) << 1) | sign, ctx->codeLengths[1][symbol] + 1);
+        correction.putAndClear(out);
+        previous = e;
       }
       if (last == 63) continue;
       const uint32_t runLength = uint16_t(coefficients[0]) >> 1;
-      const uint32_t n = eobBits(runLength);
-      out.putSymbol(16 * n, 1);
-      out.put(runLength, n);
+      putEobRun(out, runLength);
       left = runLength;
+      tail = nonzero & ~bitsBelow(last + 1);
     }
-    // Tail: correction bits of the already significant coefficients after the last new one.
-    for (; k < 64; ++k) {
-      const uint32_t a = uint32_t(std::abs(int32_t(coefficients[k]))) >> al;
-      if (a != 0) out.put(a & 1, 1);
-    }
+    CorrectionBits correction;
+    correction.take(tail, masks.odd);
+    correction.putAndClear(out);
     --left;
   }
   out.flush();

@@ -13,6 +13,11 @@ namespace {
 
 constexpr uint32_t kPaletteSize = 256;
 
+// A cell with at most this many cells above it searches them one by one rather than through
+// the index. Such cells sit at the top of the slot order, whose last cell moves away at
+// every merge: they search often, among few cells spread over the whole colour space.
+constexpr uint32_t kScanAbove = 64;
+
 // The merge procedure over the compacted cells 0..n-1. Each step is the plain procedure's
 // step; only the searches are answered by the colour-space index and the least stored
 // cost by a tournament tree, both of which give the plain scans' exact answers. The list
@@ -40,7 +45,7 @@ class Merger {
   void research(uint32_t slot);
   // The cells naming `partner` as partner, collected before any of them changes.
   uint32_t collectNaming(uint32_t partner, uint32_t* out) const;
-  void refreshAround(uint32_t slot);
+  void refreshAround(uint32_t slot, bool contentChanged);
   bool merge(uint32_t i);
 
   Cell* cells_;
@@ -97,7 +102,10 @@ void Merger::setCostAndPartner(uint32_t slot, float cost, uint32_t partner) {
 void Merger::research(uint32_t slot) {
   float cost;
   uint32_t partner;
-  space_.findPartner(slot, &cost, &partner);
+  if (n_ - 1 - slot <= kScanAbove)
+    space_.scanAbove(slot, n_, &cost, &partner);
+  else
+    space_.findPartner(slot, &cost, &partner);
   setCostAndPartner(slot, cost, partner);
 }
 
@@ -110,11 +118,19 @@ uint32_t Merger::collectNaming(uint32_t partner, uint32_t* out) const {
 // The cell in `slot` changed (merged, or moved in): it searches its partner again, so do
 // the cells below it that named it, and every other cell below it takes it as partner
 // when that is strictly cheaper than what it stores.
-void Merger::refreshAround(uint32_t slot) {
+//
+// That last step can find a cell only when the slot's content changed. Between merges every
+// cell stores the least cost over the cells above it (the initial searches give that, and
+// each merge restores it: whoever lost or saw a change of its partner searches again, and
+// the merged cell is offered to everyone below). A cell that only moved down into `slot`
+// was above every cell below it before, with the same content, so no stored cost below it
+// exceeds the cost of merging with it: the offer finds nothing, and is left out.
+void Merger::refreshAround(uint32_t slot, bool contentChanged) {
   research(slot);
   const uint32_t naming = collectNaming(slot, scratch_);
   for (uint32_t m = 0; m < naming; ++m)
     if (scratch_[m] < slot) research(scratch_[m]);
+  if (!contentChanged) return;
   // The cells that just searched again cannot find the slot strictly cheaper than their
   // new best, so including them here changes nothing.
   const uint32_t cheaper = space_.findCheaperWith(slot, cheaper_);
@@ -169,8 +185,9 @@ bool Merger::merge(uint32_t i) {
     if (k > i && k < n_) research(k);
   }
 
-  refreshAround(i);
-  if (j != last) refreshAround(j);
+  // When the merged cell was the last one, it is the cell that moved into slot i.
+  refreshAround(i, j == last);
+  if (j != last) refreshAround(j, true);
   return true;
 }
 

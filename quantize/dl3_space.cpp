@@ -1,6 +1,7 @@
 #include "quantize/dl3_space.h"
 
 #include <cmath>
+#include <cstddef>
 #include <limits>
 #include <new>
 
@@ -119,6 +120,18 @@ struct PartnerSearch {
         --at;
       }
       order[at] = c;
+    }
+    // Start reading every node to visit (a bucket's cells, or a group's box, counts and
+    // slots: its first 256 bytes) before the first is weighed, so that the reads overlap
+    // rather than wait one after another (about 5 % on uniform noise).
+    for (int n = 0; n < count; ++n) {
+      const uint32_t code = parent * 8 + order[n];
+      if (level == kLeafLevel) {
+        __builtin_prefetch(buckets[code].keys);
+      } else {
+        const char* next = reinterpret_cast<const char*>(&groups[kGroupOffset[level + 1] + code]);
+        for (size_t line = 0; line < offsetof(NodeGroup, minIndex); line += 64) __builtin_prefetch(next + line);
+      }
     }
     for (int n = 0; n < count; ++n) {
       const uint32_t c = order[n];
@@ -360,6 +373,28 @@ void CellSpace::findPartner(uint32_t slot, float* cost, uint32_t* partner) const
     *cost = search.best;
     *partner = search.bestSlot;
   }
+}
+
+void CellSpace::scanAbove(uint32_t slot, uint32_t end, float* cost, uint32_t* partner) const {
+  const Cell& me = cells_[slot];
+  const float selfCount = floatBelow(me.count);
+  float best = kNoCost, best2 = kInfinity;
+  uint32_t bestSlot = 0;
+  for (uint32_t k = slot + 1; k < end; ++k) {
+    const Cell& other = cells_[k];
+    // The plain bound prunes; the first minimum in slot order is the lowest slot.
+    const float d2 = float(squaredMeanDistance(me, other));
+    const float factor = smaller(selfCount, floatBelow(other.count));
+    if (factor * factor * d2 * kSlack2 > best2) continue;
+    const float c = mergeCost(me, other);
+    if (c < best) {
+      best = c;
+      best2 = c * c;
+      bestSlot = k;
+    }
+  }
+  *cost = best;
+  *partner = bestSlot;
 }
 
 uint32_t CellSpace::findCheaperWith(uint32_t target, CheaperCell* out) const {

@@ -78,6 +78,10 @@ class CellSpace {
   // mergeCost(slot, j), the lowest j among equal costs. (kNoCost, 0) when no cell is above.
   void findPartner(uint32_t slot, float* cost, uint32_t* partner) const;
 
+  // The same answer by a plain scan over slots slot+1 .. end-1, which is cheaper than the
+  // index when only a few cells lie above.
+  void scanAbove(uint32_t slot, uint32_t end, float* cost, uint32_t* partner) const;
+
   // Every cell k < target (in any order) with mergeCost(k, target) < its stored cost, with
   // that cost. `out` must have room for `target` entries; returns how many were written.
   uint32_t findCheaperWith(uint32_t target, CheaperCell* out) const;

@@ -1,7 +1,8 @@
 // The fast paths against plain reference implementations written here from the codec's
 // rules: the Huffman lookup against the canonical search (with its exhaustion and no-match
-// rules), the inverse and forward DCT against straightforward loops doing the same float
-// operations. Results must be identical, bit for bit.
+// rules), the inverse and forward DCT (every kernel) against straightforward loops doing
+// the same float operations, the encoders' entropy coding against a coefficient-by-
+// coefficient coder with a bit-at-a-time writer. Results must be identical, bit for bit.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -465,6 +466,245 @@ TEST(JpegForwardDct, IsBitIdenticalToThePlainFlowGraph) {
     plainForwardDct(samples, multiplier, expected);
     forwardDctBlock(samples, multiplier, got);
     ASSERT_EQ(std::memcmp(expected, got, sizeof got), 0) << trial;
+  }
+}
+
+// Every kernel (plain, SSE2, AVX2 where the processor has it) on whole levels: edge blocks,
+// odd numbers of positions per row (AVX2 pairs them), every kind of content.
+TEST(JpegForwardDct, EveryKernelMatchesThePlainFlowGraphOnWholeLevels) {
+  struct Case { uint32_t width, height, quality; int kind; };
+  const Case cases[] = {{1, 1, 100, 0}, {7, 3, 75, 0}, {8, 8, 1, 1}, {9, 17, 50, 2}, {24, 8, 100, 2},
+                        {33, 20, 90, 0}, {40, 9, 75, 1}, {64, 64, 37, 3}, {57, 31, 100, 3}};
+  int kernels = 0;
+  for (FdctPath path : {FdctPath::Plain, FdctPath::Sse2, FdctPath::Avx2}) {
+    const FdctKernel kernel = fdctKernel(path);
+    if (kernel == nullptr) continue;
+    ++kernels;
+    for (const Case& k : cases) {
+      const testing::Bytes pixels = k.kind == 0 ? testing::noisePixels(k.width, k.height, k.width)
+                                    : k.kind == 1 ? testing::smoothPixels(k.width, k.height, 3)
+                                    : k.kind == 2 ? testing::solidPixels(k.width, k.height, 0, 255, 128, 1)
+                                                  : testing::noisePixels(k.width, k.height, 5);
+      testing::Bytes extreme = pixels;  // kind 3: bytes of 0 and 255 only, the largest terms
+      for (auto& b : extreme) b = b & 1 ? 255 : 0;
+      const testing::Bytes& source = k.kind == 3 ? extreme : pixels;
+      testing::EncoderStore store(k.width, k.height, k.quality);
+      testing::Bytes area(200);
+      store.ctx->output = area.data();
+      store.ctx->outputEnd = area.data() + area.size();
+      store.ctx->pixels = source.data();
+      store.ctx->width = k.width;
+      store.ctx->height = k.height;
+      writeQuantAndFrameHeader(store.ctx, 0xC0);
+      forwardDctQuantizeRows(store.ctx, kernel, 0, (k.height + 7) / 8);
+      const uint32_t columns = (k.width + 7) / 8;
+      for (uint32_t b = 0; b < encodeBlockCount(store.ctx); ++b) {
+        for (uint32_t c = 0; c < 4; ++c) {
+          int32_t samples[64];
+          for (uint32_t i = 0; i < 64; ++i) {
+            const uint32_t y = std::min(b / columns * 8 + i / 8, k.height - 1);
+            const uint32_t x = std::min(b % columns * 8 + i % 8, k.width - 1);
+            samples[i] = source[(uint64_t(y) * k.width + x) * 4 + c];
+          }
+          int16_t expected[64];
+          plainForwardDct(samples, store.ctx->quantMultiplier, expected);
+          ASSERT_EQ(std::memcmp(expected, encodeBlock(store.ctx, b, c), sizeof expected), 0)
+              << int(path) << " " << k.width << "x" << k.height << " block " << b << " component " << c;
+        }
+      }
+    }
+  }
+  EXPECT_GE(kernels, 2);  // the plain one and at least SSE2 on x86
+}
+
+// --- Entropy coding ------------------------------------------------------------------------
+
+// A scan as a plain coder sees it: Huffman symbols of table slot 0 or 1 (-1: none), each
+// followed by raw bits. Coded with the optimal tables of its own symbols.
+struct PlainScan {
+  struct Event {
+    int slot;
+    uint32_t symbol, bits, count;
+  };
+  std::vector<Event> events;
+
+  void symbol(int slot, uint32_t s, uint32_t bits = 0, uint32_t count = 0) { events.push_back({slot, s, bits, count}); }
+  void raw(uint32_t bits, uint32_t count) { events.push_back({-1, 0, bits, count}); }
+  // A coefficient's magnitude category s and its s value bits (v - 1 for negative v).
+  void value(int slot, uint32_t run, int32_t v) {
+    const uint32_t s = v == 0 ? 0 : 32 - uint32_t(__builtin_clz(uint32_t(std::abs(v))));
+    symbol(slot, run * 16 + s, uint32_t(v < 0 ? v - 1 : v) & ((1u << s) - 1), s);
+  }
+
+  testing::Bytes code(JpegEncodeContext* ctx) const {
+    for (int slot = 0; slot < 2; ++slot) {
+      uint64_t frequencies[257] = {};
+      for (const Event& e : events)
+        if (e.slot == slot) ++frequencies[e.symbol];
+      frequencies[256] = 1;
+      buildHuffmanTable(ctx, frequencies, slot);
+    }
+    testing::Bytes out;
+    uint32_t byte = 0, filled = 0;
+    auto bit = [&](uint32_t b) {
+      byte = byte << 1 | b;
+      if (++filled < 8) return;
+      out.push_back(uint8_t(byte));
+      if (byte == 0xFF) out.push_back(0x00);
+      byte = filled = 0;
+    };
+    for (const Event& e : events) {
+      if (e.slot >= 0)
+        for (uint32_t l = ctx->codeLengths[e.slot][e.symbol]; l-- > 0;) bit(ctx->huffCodes[e.slot][e.symbol] >> l & 1);
+      for (uint32_t i = e.count; i-- > 0;) bit(e.bits >> i & 1);
+    }
+    while (filled != 0) bit(1);
+    return out;
+  }
+};
+
+// End-of-band runs: symbol 16n with n = floor(log2(run)) and the run's low n bits, then the
+// correction bits held back for the blocks of the run.
+struct PlainEobRun {
+  uint32_t blocks = 0;
+  std::vector<uint32_t> held;
+  void flush(PlainScan& scan) {
+    if (blocks == 0) return;
+    const uint32_t n = 31 - uint32_t(__builtin_clz(blocks));
+    scan.symbol(1, 16 * n, blocks & ((1u << n) - 1), n);
+    for (uint32_t b : held) scan.raw(b, 1);
+    blocks = 0;
+    held.clear();
+  }
+  void add(PlainScan& scan, const std::vector<uint32_t>& bits) {
+    held.insert(held.end(), bits.begin(), bits.end());
+    if (++blocks == 32767) flush(scan);
+  }
+};
+
+// The scans of our streams, written plainly from the untouched coefficients: baseline one
+// interleaved scan; progressive the 18-scan script of jpeg_progressive.cpp.
+std::vector<PlainScan> plainScans(JpegEncodeContext* ctx, bool progressive) {
+  const uint64_t blocks = encodeBlockCount(ctx);
+  auto coefficient = [&](uint64_t b, uint32_t c, uint32_t k) { return int32_t(encodeBlock(ctx, b, c)[k]); };
+  std::vector<PlainScan> scans;
+  auto dcScan = [&](uint32_t al) {
+    PlainScan scan;
+    int32_t previous[4] = {0, 0, 0, 0};
+    for (uint64_t b = 0; b < blocks; ++b)
+      for (uint32_t c = 0; c < 4; ++c) {
+        const int32_t dc = coefficient(b, c, 0) >> al;
+        if (!progressive) {  // the baseline scan: DC, then the AC coefficients of the block
+          scan.value(0, 0, int32_t(int16_t(dc - previous[c])));
+          uint32_t r = 0;
+          for (uint32_t k = 1; k < 64; ++k) {
+            const int32_t v = coefficient(b, c, k);
+            if (v == 0 && ++r) continue;
+            for (; r > 15; r -= 16) scan.symbol(1, 0xF0);
+            scan.value(1, r, v);
+            r = 0;
+          }
+          if (r > 0) scan.symbol(1, 0x00);
+        } else {
+          scan.value(0, 0, dc - previous[c]);
+        }
+        previous[c] = dc;
+      }
+    scans.push_back(scan);
+  };
+  auto acFirst = [&](uint32_t c, uint32_t ss, uint32_t se) {
+    PlainScan scan;
+    PlainEobRun run;
+    for (uint64_t b = 0; b < blocks; ++b) {
+      uint32_t r = 0;
+      for (uint32_t k = ss; k <= se; ++k) {
+        const int32_t v = coefficient(b, c, k), m = std::abs(v) >> 2;
+        if (m == 0 && ++r) continue;
+        run.flush(scan);
+        for (; r > 15; r -= 16) scan.symbol(1, 0xF0);
+        scan.value(1, r, v < 0 ? -m : m);
+        r = 0;
+      }
+      if (r > 0) run.add(scan, {});
+    }
+    run.flush(scan);
+    scans.push_back(scan);
+  };
+  auto acRefine = [&](uint32_t c, uint32_t al) {
+    PlainScan scan;
+    PlainEobRun run;
+    for (uint64_t b = 0; b < blocks; ++b) {
+      uint32_t last = 0;
+      for (uint32_t k = 1; k < 64; ++k)
+        if (std::abs(coefficient(b, c, k)) >> al == 1) last = k;
+      if (last > 0) run.flush(scan);
+      std::vector<uint32_t> correction;
+      uint32_t r = 0;
+      for (uint32_t k = 1; k < 64; ++k) {
+        const int32_t v = coefficient(b, c, k), a = std::abs(v) >> al;
+        if (k > last) {
+          if (a != 0) correction.push_back(a & 1);
+          continue;
+        }
+        if (a > 1) {
+          correction.push_back(a & 1);
+          continue;
+        }
+        if (a == 0 && ++r < 16) continue;
+        scan.symbol(1, a == 0 ? 0xF0 : 16 * r + 1, a == 0 ? 0 : v > 0, a == 0 ? 0 : 1);
+        for (uint32_t bit : correction) scan.raw(bit, 1);
+        correction.clear();
+        r = 0;
+      }
+      if (last < 63) run.add(scan, correction);
+    }
+    run.flush(scan);
+    scans.push_back(scan);
+  };
+  if (!progressive) {
+    dcScan(0);
+    return scans;
+  }
+  dcScan(1);
+  for (uint32_t c = 0; c < 4; ++c) acFirst(c, 1, 5);
+  for (uint32_t c = 0; c < 4; ++c) acFirst(c, 6, 63);
+  for (uint32_t c = 0; c < 4; ++c) acRefine(c, 1);
+  PlainScan dcBits;
+  for (uint64_t b = 0; b < blocks; ++b)
+    for (uint32_t c = 0; c < 4; ++c) dcBits.raw(uint32_t(coefficient(b, c, 0)) & 1, 1);
+  scans.push_back(dcBits);
+  for (uint32_t c = 0; c < 4; ++c) acRefine(c, 0);
+  return scans;
+}
+
+TEST(JpegEntropyCoding, EveryScanMatchesThePlainCoder) {
+  struct Case { uint32_t width, height; int kind; };
+  const Case cases[] = {{1, 1, 0}, {9, 17, 0}, {64, 64, 1}, {100, 37, 2}, {257, 129, 1}, {48, 40, 3}};
+  for (const Case& k : cases) {
+    const testing::Bytes pixels = k.kind == 0 ? testing::noisePixels(k.width, k.height, k.height)
+                                  : k.kind == 1 ? testing::smoothPixels(k.width, k.height, k.width)
+                                  : k.kind == 2 ? testing::solidPixels(k.width, k.height, 9, 200, 77, 255)
+                                                : testing::smoothPixels(k.width, k.height, 1);
+    for (uint32_t quality : {1u, 37u, 75u, 90u, 100u}) {
+      for (bool progressive : {false, true}) {
+        const testing::Bytes stream = testing::encodeLevel(pixels, k.width, k.height, quality, progressive);
+        testing::EncoderStore store(k.width, k.height, quality);
+        testing::Bytes area(200);
+        store.ctx->output = area.data();
+        store.ctx->outputEnd = area.data() + area.size();
+        store.ctx->pixels = pixels.data();
+        store.ctx->width = k.width;
+        store.ctx->height = k.height;
+        writeQuantAndFrameHeader(store.ctx, 0xC0);
+        forwardDctQuantizeRows(store.ctx, fdctKernel(FdctPath::Plain), 0, (k.height + 7) / 8);
+        const std::vector<PlainScan> plain = plainScans(store.ctx, progressive);
+        const std::vector<testing::Bytes> ours = testing::scanData(stream);
+        ASSERT_EQ(ours.size(), plain.size());
+        for (size_t s = 0; s < plain.size(); ++s)
+          ASSERT_EQ(ours[s], plain[s].code(store.ctx))
+              << k.width << "x" << k.height << " kind " << k.kind << " q" << quality << " scan " << s;
+      }
+    }
   }
 }
 

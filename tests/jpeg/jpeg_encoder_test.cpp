@@ -160,6 +160,30 @@ namespace {
 
 using testing::Bytes;
 using testing::EncoderStore;
+using testing::markers;
+using testing::scanData;
+
+// Whole streams as the plain encoders wrote them, before the vector and mask paths: length and
+// FNV-1a hash of each. Any changed byte of either stream kind shows here.
+TEST(JpegStreams, MatchTheRecordedLengthsAndHashes) {
+  struct Case { uint32_t width, height, quality; bool noise, progressive; size_t length; uint64_t hash; };
+  const Case cases[] = {
+      {1, 1, 100, true, false, 161, 0xb7d9dbab10811b1cull},       {13, 7, 90, true, true, 1180, 0x5d0c3da5398e218cull},
+      {64, 64, 75, false, false, 3057, 0x34200fc344fb720aull},    {64, 64, 75, false, true, 3284, 0xc423d021d60c68eeull},
+      {100, 37, 100, true, false, 17643, 0x85b73517030d8931ull},  {100, 37, 100, true, true, 18346, 0x30d4e0df9801f50dull},
+      {257, 129, 37, false, false, 13254, 0x0880c1654c70546aull}, {257, 129, 1, false, true, 10291, 0x3506553f332b9f97ull},
+      {512, 512, 100, false, true, 557643, 0x578963910240b299ull}, {512, 512, 50, true, false, 597743, 0xbe100ec15300de4dull},
+  };
+  for (const Case& k : cases) {
+    const Bytes pixels = k.noise ? testing::noisePixels(k.width, k.height, k.width + k.height)
+                                 : testing::smoothPixels(k.width, k.height, k.width);
+    const Bytes stream = testing::encodeLevel(pixels, k.width, k.height, k.quality, k.progressive);
+    uint64_t hash = 1469598103934665603ull;
+    for (uint8_t byte : stream) hash = (hash ^ byte) * 1099511628211ull;
+    EXPECT_EQ(stream.size(), k.length) << k.width << "x" << k.height << " q" << k.quality << " " << k.progressive;
+    EXPECT_EQ(hash, k.hash) << k.width << "x" << k.height << " q" << k.quality << " " << k.progressive;
+  }
+}
 
 TEST(JpegForwardDctQuantize, EdgeBlocksRepeatTheLastColumnAndRow) {
   const uint32_t width = 13, height = 7;
@@ -207,18 +231,6 @@ TEST(JpegForwardDctQuantize, OnePixelGivesFlatBlocksWithoutAcTerms) {
   }
 }
 
-// Offsets of the markers in a stream of ours (skipping entropy-coded data, which never
-// holds FF followed by anything but 00).
-std::vector<std::pair<uint8_t, size_t>> markers(const Bytes& s) {
-  std::vector<std::pair<uint8_t, size_t>> found;
-  for (size_t i = 0; i + 1 < s.size(); ++i)
-    if (s[i] == 0xFF && s[i + 1] != 0x00) {
-      found.push_back({s[i + 1], i});
-      ++i;
-    }
-  return found;
-}
-
 TEST(JpegProgressive, EighteenScansInScriptOrderWithTablesOnlyWhereNeeded) {
   for (uint32_t seed = 1; seed <= 6; ++seed) {
     const uint32_t width = 64 + seed * 13, height = 64 + seed * 7;
@@ -262,18 +274,6 @@ TEST(JpegProgressive, EighteenScansInScriptOrderWithTablesOnlyWhereNeeded) {
     EXPECT_EQ(stream[stream.size() - 2], 0xFF);
     EXPECT_EQ(stream[stream.size() - 1], 0xD9);
   }
-}
-
-// Data bytes of each scan: from after its SOS to the next marker.
-std::vector<Bytes> scanData(const Bytes& stream) {
-  std::vector<Bytes> data;
-  const auto found = markers(stream);
-  for (size_t m = 0; m + 1 < found.size(); ++m) {
-    if (found[m].first != 0xDA) continue;
-    const size_t start = found[m].second + 2 + (stream[found[m].second + 2] << 8 | stream[found[m].second + 3]);
-    data.emplace_back(stream.begin() + start, stream.begin() + found[m + 1].second);
-  }
-  return data;
 }
 
 TEST(JpegProgressive, ConstantLevelHasOneEndOfBandRunPerAcScan) {

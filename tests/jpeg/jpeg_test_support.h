@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "jpeg/jpeg_decode_internal.h"
@@ -162,6 +163,30 @@ inline Bytes smoothPixels(uint32_t width, uint32_t height, uint32_t seed) {
     }
   }
   return p;
+}
+
+// Offsets of the markers in a stream of ours (skipping entropy-coded data, which never
+// holds FF followed by anything but 00).
+inline std::vector<std::pair<uint8_t, size_t>> markers(const Bytes& s) {
+  std::vector<std::pair<uint8_t, size_t>> found;
+  for (size_t i = 0; i + 1 < s.size(); ++i)
+    if (s[i] == 0xFF && s[i + 1] != 0x00) {
+      found.push_back({s[i + 1], i});
+      ++i;
+    }
+  return found;
+}
+
+// Data bytes of each scan: from after its SOS to the next marker.
+inline std::vector<Bytes> scanData(const Bytes& stream) {
+  std::vector<Bytes> data;
+  const auto found = markers(stream);
+  for (size_t m = 0; m + 1 < found.size(); ++m) {
+    if (found[m].first != 0xDA) continue;
+    const size_t start = found[m].second + 2 + (stream[found[m].second + 2] << 8 | stream[found[m].second + 3]);
+    data.emplace_back(stream.begin() + start, stream.begin() + found[m + 1].second);
+  }
+  return data;
 }
 
 }  // namespace vellum::testing
