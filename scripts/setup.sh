@@ -13,6 +13,9 @@ packages=(
   xvfb xauth x11-utils imagemagick
   gimp libgimp2.0-dev
   python3
+  # Python package (python/): Debian's interpreter, build and test modules
+  python3-dev python3-venv python3-pip python3-setuptools python3-wheel
+  python3-pybind11 python3-numpy python3-pil python3-pytest
 )
 
 sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
