@@ -18,6 +18,7 @@ const char* blpStatusText(BlpStatus status) {
     case BlpStatus::FileTooLarge: return "the file would exceed 4 GiB, the limit of the BLP offset tables";
     case BlpStatus::BadArgument: return "invalid argument";
     case BlpStatus::IoError: return "input/output error";
+    case BlpStatus::Cancelled: return "cancelled";
   }
   return "unknown error";
 }

@@ -20,6 +20,7 @@ enum class BlpStatus {
   FileTooLarge,       // the file would not fit the 32-bit offsets of the mipmap tables
   BadArgument,        // a caller passed a value outside the documented range
   IoError,            // reading or writing a file failed
+  Cancelled,          // the caller's progress report asked to stop
 };
 
 // A short English description, for messages ("not a BLP file: bad signature").

@@ -204,7 +204,16 @@ BlpStatus buildBlpImage(SaveImage* image, const SaveOptions& options, uint64_t* 
     if (!makeJpegStore(image->width, image->height, options.jpegQuality, &jpegStore)) return BlpStatus::OutOfMemory;
   }
 
-  // 4. Levels, each produced from the current pixels and then halved in place.
+  // 4. Levels, each produced from the current pixels and then halved in place. Progress is
+  // the share of the chain's pixels done.
+  uint64_t chainPixels = 0, pixelsDone = 0;
+  for (uint32_t k = 0, cw = image->width, ch = image->height; k < maxLevels; ++k) {
+    chainPixels += uint64_t(cw) * ch;
+    if (cw + ch <= 2) break;
+    const LevelSize next = nextLevelSize(cw, ch);
+    cw = next.width;
+    ch = next.height;
+  }
   uint32_t w = image->width, h = image->height, level = 0;
   for (;;) {
     uint64_t size = 0;
@@ -225,6 +234,10 @@ BlpStatus buildBlpImage(SaveImage* image, const SaveOptions& options, uint64_t* 
     header.mipOffsets[level] = uint32_t(position);
     header.mipSizes[level] = uint32_t(size);
     position += size;
+    pixelsDone += uint64_t(w) * h;
+    if (image->progress != nullptr && image->progress->report != nullptr &&
+        image->progress->report(image->progress->context, uint32_t(pixelsDone * 100 / chainPixels)) == 0)
+      return BlpStatus::Cancelled;
     if (w + h <= 2 || level + 1 == maxLevels) break;
     LevelSize next = halveLevel(image->pixels, w, h);
     w = next.width;
@@ -266,7 +279,7 @@ BlpStatus buildBlpImage(SaveImage* image, const SaveOptions& options, uint64_t* 
 }
 
 BlpStatus encodeBlpSource(const BlpSourceImage& source, const SaveOptions& options, BlpOutput* output,
-                          uint64_t* fileLength) {
+                          uint64_t* fileLength, const BlpEncodeProgress* progress) {
   *fileLength = 0;
   BlpStatus status = checkSaveSize(source.width, source.height);
   if (status != BlpStatus::Ok) return status;
@@ -298,6 +311,7 @@ BlpStatus encodeBlpSource(const BlpSourceImage& source, const SaveOptions& optio
   image.paletteCount = indexed ? source.paletteCount : 256;
   image.pixels = work;
   image.output = *output;
+  image.progress = progress;
   status = buildBlpImage(&image, options, fileLength);
   *output = image.output;
   return status;

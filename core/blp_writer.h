@@ -77,8 +77,15 @@ struct BlpSourceImage {
 // BadDimensions or ImageTooLarge (checkSaveSize), BadArgument (a layout, stride, palette or
 // content type out of range, no pixels, an overlapping workPixels), OutOfMemory and
 // FileTooLarge (offsets past 32 bits).
+//
+// `progress`, when given, hears after every level how much of the work is done (the share
+// of the chain's pixels encoded, 0..100); an answer of 0 stops the save (Cancelled).
+struct BlpEncodeProgress {
+  int (*report)(void* context, uint32_t percent) = nullptr;
+  void* context = nullptr;
+};
 BlpStatus encodeBlpSource(const BlpSourceImage& source, const SaveOptions& options, BlpOutput* output,
-                          uint64_t* fileLength);
+                          uint64_t* fileLength, const BlpEncodeProgress* progress = nullptr);
 
 // Splits the common start of the level streams of a JPEG file (three or more levels)
 // into the shared header, moving the levels down; returns the shared length P.

@@ -28,6 +28,7 @@ struct SaveImage {
   uint32_t paletteCount = 256;
   uint8_t* pixels = nullptr;   // width * height * 4 bytes in working order
   BlpOutput output;
+  const BlpEncodeProgress* progress = nullptr;  // may be null
 };
 
 // The output's alpha depth: 0 without source alpha; else 4 for Blp2Paletted4, 1 for

@@ -41,6 +41,7 @@ int statusOf(BlpStatus status) {
     case BlpStatus::FileTooLarge: return VELLUM_ERR_FILE_TOO_LARGE;
     case BlpStatus::BadArgument: return VELLUM_ERR_ARGUMENT;
     case BlpStatus::IoError: return VELLUM_ERR_IO;
+    case BlpStatus::Cancelled: return VELLUM_ERR_CANCELLED;
   }
   return VELLUM_ERR_ARGUMENT;
 }
@@ -216,7 +217,7 @@ int encode(const vellum_image* image, const vellum_encode_options* options, vell
   const BlpStatus status = encodeBlpSource(source, saveOptions, &output, &length, &progress);
   if (status != BlpStatus::Ok) {
     std::free(output.data);
-    return status == BlpStatus::Cancelled ? VELLUM_ERR_CANCELLED : statusOf(status);
+    return statusOf(status);
   }
   if (write != nullptr) {
     const int ok = write(context, output.data, size_t(length));

@@ -308,16 +308,17 @@ TEST(BlpReaderDxt, RowsMatchTheBlockDecoderForEveryVariantAndOddSizes) {
   }
 }
 
-TEST(BlpReaderDxt, UnknownAlphaTypeIsPlainDxt1WithEightByteBlocks) {
-  // alphaType 5 is neither DXT3 nor DXT5: the level is read as what a DXT1 level is.
+TEST(BlpReaderDxt, UnknownAlphaTypeIsDxt1WithEightByteBlocks) {
+  // alphaType 5 is neither DXT3 nor DXT5: the level is read as what a DXT1 level is, with
+  // cut-out alpha since the header declares an alpha depth.
   Bytes blocks = {0x00, 0xF8, 0x1F, 0x00, 0, 0, 0, 0, /*second block*/ 0x1F, 0x00, 0x00, 0xF8, 0, 0, 0, 0};
   Opened o(dxtFile(5, 8, 4, blocks));
   ASSERT_EQ(o.describeStatus, BlpStatus::Ok);
   EXPECT_STREQ(o.info.label, "BLP DXT1");
-  EXPECT_EQ(o.info.bitsPerPixel, 24u);
+  EXPECT_EQ(o.info.bitsPerPixel, 32u);
   Bytes row = o.row(0);
-  EXPECT_EQ((Bytes{row[0], row[1], row[2]}), (Bytes{255, 0, 0}));
-  EXPECT_EQ((Bytes{row[12], row[13], row[14]}), (Bytes{0, 0, 255}));  // second block at byte 8
+  EXPECT_EQ((Bytes{row[0], row[1], row[2], row[3]}), (Bytes{255, 0, 0, 255}));
+  EXPECT_EQ((Bytes{row[16], row[17], row[18], row[19]}), (Bytes{0, 0, 255, 255}));  // second block at byte 8
 }
 
 TEST(BlpReaderJpeg, JpegFileDescribesAs24Or32BitsByTheWordAt8) {

@@ -200,7 +200,8 @@ bool expectedOpen(const Bytes& original, uint32_t level, pshost::ExpectedOpen* o
     alpha = blp2 ? (file[9] & 15) != 0 : loadU32(&file[8]) != 0;
     out->jpeg = true;
   } else if (file[8] == 2) {
-    alpha = file[10] == 1 || file[10] == 7;
+    // DXT3 and DXT5 carry alpha; DXT1 has cut-out alpha when the header declares a depth.
+    alpha = file[10] == 1 || file[10] == 7 || (file[9] & 15) != 0;
   } else {
     alpha = (file[9] & 15) != 0;
   }
