@@ -1,86 +1,85 @@
 // A compact, tolerant JPEG decoder for the four-component streams of BLP levels.
 //
-// It never reports an error: every input yields a width x height image of 4 bytes a
-// pixel (byte k = component k, no colour transform), written bottom row first. The image
-// size comes from the caller, not from the stream. Baseline and progressive Huffman
-// streams are read; the whole image's coefficients are held so that progressive scans may
-// come in any order.
+// Every input yields a width x height image of 4 bytes a pixel (byte k = component k, no
+// colour transform), written top row first into the caller's memory with the caller's
+// stride. The image size comes from the caller, not from the stream. Baseline and
+// progressive Huffman streams are read, with or without restart intervals; the whole
+// image's coefficients are held so that progressive scans may come in any order.
+//
+// The decoder repairs what it can and always writes every pixel; what it found on the way
+// comes back as damage flags (errors: pixels are missing or wrong; warnings: repaired
+// without loss of pixels). Hosts that are tolerant by design ignore them.
 //
 // Bytes of components the stream lacks: a one-component stream repeats its samples in
 // bytes 0, 1 and 2; any other missing colour byte (0 to 2) is 128, the flat sample of a
 // block without data; byte 3 is 255 (opaque) whenever the stream has fewer than four
 // components.
+//
+// The decoder allocates nothing and has no process-wide state: the host hands in the
+// working memory, and distinct decoders may run on distinct threads.
 #pragma once
 
 #include <cstdint>
 
 namespace vellum {
 
+struct JpegDecoder;  // opaque (jpeg/jpeg_decode_internal.h)
+
 // Called after each MCU row of the output stage with the percentage done; returning 0
 // stops the output stage (rows not yet written keep their previous content).
 using JpegProgressCallback = int (*)(void* context, uint32_t percent);
 
-// Entries of the fast Huffman lookup (see huffLookup).
-constexpr int kJpegLookupBits = 9;
+// The working memory's alignment, in bytes.
+constexpr uint64_t kJpegDecoderAlignment = 16;
 
-// The decoder's state. The caller allocates it together with the coefficient buffer as
-// one block (see jpegDecodeStoreBytes), sets the inputs marked "caller" and calls
-// decodeJpeg; every other field is the decoder's and needs no initialisation.
-struct JpegDecodeState {
-  uint64_t bitBuffer;            // entropy-coded bits not yet consumed, next bit in bit 63
-  uint8_t bitCount;              // valid bits in bitBuffer (0..64); the bits below are 0
-  uint8_t huffCounts[8][16];     // codes of length 1..16; tables 0-3 DC, 4-7 AC
-  uint8_t huffValues[8][256];    // symbols in code order
-  int16_t* coefficients;         // caller: the coefficient buffer (after this record)
-  float workspace[4][64];        // one reconstructed 8 x 8 block per component
-  int32_t dcPredictor[4];
-  float dequant[4][64];          // dequantization multipliers, natural order
-  const uint8_t* input;          // caller: first byte of the stream
-  uint32_t remaining;            // caller: bytes of the stream
-  uint8_t* output;               // caller: width * height * 4 bytes
-  uint8_t frameType;             // code of the last frame header (0xC0 ...)
-  uint32_t height;               // caller
-  uint32_t width;                // caller
-  uint8_t currentComponent;
-  uint8_t scanComponents[4];     // component indexes of the scan; 14 ends a short list
-  uint8_t hSampling[4];
-  uint8_t vSampling[4];
-  uint8_t hMax, vMax;
-  uint32_t componentCount;
-  uint8_t componentId[4];
-  uint8_t acTable[4];            // 4..7
-  uint8_t dcTable[4];            // 0..3
-  uint8_t quantSelector[4];      // as read from the frame header; tables are selector & 3
-  uint8_t precision;
-  uint8_t spectralStart, spectralEnd;
-  uint8_t successiveLow;
-  uint16_t refineMask;           // 2^Ah - 1; non-zero marks a refinement scan
-  uint32_t eobRun;
-  JpegProgressCallback progressCallback;  // caller: null for no progress
-  void* progressContext;                  // caller: handed back to progressCallback
-  uint64_t blockVisitsLeft;               // block decodes still allowed (time bound, below)
-  // Per table, indexed by the next kJpegLookupBits bits: (length << 8) | symbol for a code
-  // of at most kJpegLookupBits bits, kJpegLookupLonger when a longer code may match, or
-  // kJpegLookupNoMatch when no code can match those bits. Rebuilt with each DHT; it gives
-  // exactly the result of the canonical search over huffCounts.
-  uint16_t huffLookup[8][1 << kJpegLookupBits];
-  // For the AC tables (4..7), by the same bits: a coefficient whose code and value bits
-  // together fit in kJpegLookupBits, as (value << 16) | (run << 8) | (code + value bits);
-  // 0 when the bits start no such coefficient.
-  int32_t acCoefficientLookup[4][1 << kJpegLookupBits];
-  uint8_t rangeLimit[1024];      // 0..255 identity, 256..511 -> 255, 512..1023 -> 0
+// Bytes of working memory a decoder for a width x height image needs (state + coefficient
+// buffer), 0 when that does not fit this build's address space.
+uint64_t jpegDecoderBytes(uint32_t width, uint32_t height);
+
+// Turns `memory` (at least jpegDecoderBytes bytes, kJpegDecoderAlignment-aligned) into a
+// decoder for a width x height image; null when the memory is missing, too small or
+// misaligned. Nothing else is allocated: hosts hand in memory from their own allocators.
+// The memory needs no initialisation, and one decoder may decode any number of streams.
+JpegDecoder* jpegDecoderInit(void* memory, uint64_t bytes, uint32_t width, uint32_t height);
+
+struct JpegOutput {
+  uint8_t* pixels = nullptr;   // the top row of the image, 4 bytes a pixel (byte k = component k)
+  int64_t stride = 0;          // bytes from one row to the next; negative for bottom-up memory
+  JpegProgressCallback progress = nullptr;
+  void* progressContext = nullptr;
 };
 
-constexpr uint16_t kJpegLookupLonger = 0;
-constexpr uint16_t kJpegLookupNoMatch = 0xFFFF;
+enum JpegDamage : uint32_t {
+  kJpegDataEndedEarly = 1u << 0,   // the data ended inside a scan (or a scan's data ended at a
+                                   // marker before its last block), or the image's scans end
+                                   // before every coefficient has its full precision
+  kJpegCorruptData = 1u << 1,      // codes that match no table entry, runs past the end of a
+                                   // block or of a scan, data left over in a scan after its
+                                   // last block, restart markers missing where the interval
+                                   // needs one
+  kJpegMissingTables = 1u << 2,    // no frame header, or a scan needs a Huffman or
+                                   // quantization table the stream never defined
+  kJpegTimeBound = 1u << 3,        // the block-decode budget (the time bound) ran out
+  kJpegMisplacedMarker = 1u << 8,  // warning: markers out of place, skipped (a second frame
+                                   // header or SOI, restart markers out of sequence or outside
+                                   // a scan, TEM)
+  kJpegMissingEnd = 1u << 9,       // warning: a complete image without its EOI
+};
+constexpr uint32_t kJpegErrors = 0xFF, kJpegWarnings = 0xFF00;
 
-// Bytes of the coefficient buffer for an image: 512 per 8 x 8 block position
-// (4 components x 64 coefficients x 2 bytes). Returns 0 when it overflows 64 bits.
-uint64_t jpegCoefficientBytes(uint32_t width, uint32_t height);
+struct JpegDecodeResult {
+  uint32_t flags = 0;          // JpegDamage bits
+  uint64_t blocksDecoded = 0;  // 8 x 8 block positions decoded; when the data ended or broke
+                               // inside a scan: those of that scan before it did
+  uint64_t blocksTotal = 0;    // 8 x 8 block positions of the image
+  uint32_t scans = 0;          // scans read
+};
 
-// Bytes of one block holding the state record followed by its coefficient buffer, or 0
-// when that does not fit this build's address space.
-uint64_t jpegDecodeStoreBytes(uint32_t width, uint32_t height);
+// Decodes `length` bytes of `stream` into `output`. Every pixel of the decoder's
+// width x height image is written (unless the progress callback stops the output), and
+// nothing outside it. A null decoder or output writes nothing and reports
+// kJpegMissingTables.
+JpegDecodeResult decodeJpeg(JpegDecoder* decoder, const uint8_t* stream, uint32_t length, const JpegOutput& output);
 
 // Time bound: one stream may decode at most kJpegBlockVisitsPerPosition block decodes per
 // 8 x 8 block position of the image (but never fewer than kJpegMinBlockVisits). A complete
@@ -92,7 +91,5 @@ uint64_t jpegDecodeStoreBytes(uint32_t width, uint32_t height);
 // decoder busy for minutes.
 constexpr uint32_t kJpegBlockVisitsPerPosition = 32;
 constexpr uint64_t kJpegMinBlockVisits = uint64_t(1) << 20;
-
-void decodeJpeg(JpegDecodeState* state);
 
 }  // namespace vellum

@@ -1,6 +1,6 @@
 // The output stage: the floating-point Arai-Agui-Nakajima inverse DCT (dequantization and
 // scale factors folded into one multiplier per coefficient), clamping through the range
-// table, upsampling by pixel replication and bottom-up rows.
+// table, upsampling by pixel replication and rows top-down into the caller's stride.
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -178,13 +178,18 @@ void samplesOfBlock(const uint8_t* rangeLimit, const float* values, uint8_t* sam
 #endif
 }
 
-// Writes one 8 x 8 block of four-byte pixels, clipped to the image, rows bottom-up.
-void writeBlock(JpegDecodeState* s, const uint8_t samples[4][64], uint64_t x0, uint64_t y0) {
+// The first byte of pixel (x, y) of the output.
+inline uint8_t* outputPixel(const JpegDecoder* s, uint64_t x, uint64_t y) {
+  return s->output + int64_t(y) * s->outputStride + int64_t(x * 4);
+}
+
+// Writes one 8 x 8 block of four-byte pixels, clipped to the image.
+void writeBlock(JpegDecoder* s, const uint8_t samples[4][64], uint64_t x0, uint64_t y0) {
   const uint64_t width = s->width, height = s->height;
   const uint64_t rows = height - y0 < 8 ? height - y0 : 8;
   const uint64_t columns = width - x0 < 8 ? width - x0 : 8;
   for (uint64_t r = 0; r < rows; ++r) {
-    uint8_t* out = s->output + ((height - 1 - (y0 + r)) * width + x0) * 4;
+    uint8_t* out = outputPixel(s, x0, y0 + r);
 #if defined(__SSE2__)
     if (columns == 8) {
       const __m128i c0 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples[0] + 8 * r));
@@ -204,7 +209,7 @@ void writeBlock(JpegDecodeState* s, const uint8_t samples[4][64], uint64_t x0, u
 
 // The output stage when every component is sampled 1 x 1: one inverse DCT per block and
 // component, then the block's pixels.
-void reconstructFullResolution(JpegDecodeState* s, uint32_t components) {
+void reconstructFullResolution(JpegDecoder* s, uint32_t components) {
   const uint64_t width = s->width, height = s->height;
   alignas(16) uint8_t samples[4][64];
   // Bytes of components the stream lacks.
@@ -231,7 +236,7 @@ void reconstructFullResolution(JpegDecodeState* s, uint32_t components) {
 
 }  // namespace
 
-void reconstructImage(JpegDecodeState* s) {
+void reconstructImage(JpegDecoder* s) {
   const uint64_t width = s->width, height = s->height;
   const uint32_t components = s->componentCount < 4 ? s->componentCount : 4;
   if (s->hMax == 1 && s->vMax == 1) {
@@ -273,7 +278,7 @@ void reconstructImage(JpegDecodeState* s) {
           const uint64_t yEnd = y0 + 8 < height ? y0 + 8 : height;
           const uint64_t xEnd = x0 + 8 < width ? x0 + 8 : width;
           for (uint64_t y = y0; y < yEnd; ++y) {
-            uint8_t* out = s->output + ((height - 1 - y) * width + x0) * 4;
+            uint8_t* out = outputPixel(s, x0, y);
             for (uint64_t x = x0; x < xEnd; ++x, out += 4) {
               for (uint32_t c = 0; c < 4; ++c) {
                 if (source[c] == nullptr) {

@@ -29,7 +29,7 @@ uint8_t verticalFactor(uint8_t hv) { return (hv & 8) ? 8 : (hv & 4) ? 4 : (hv & 
 
 }  // namespace
 
-void readFrameHeader(JpegDecodeState* state, uint8_t code, uint32_t declaredLength, SegmentBody body) {
+void readFrameHeader(JpegDecoder* state, uint8_t code, uint32_t declaredLength, SegmentBody body) {
   state->frameType = code;
   state->currentComponent = 0;
   if (declaredLength < 8) return;
@@ -55,7 +55,7 @@ void readFrameHeader(JpegDecodeState* state, uint8_t code, uint32_t declaredLeng
   if (state->vMax == 0) state->vMax = 1;
 }
 
-void readHuffmanTables(JpegDecodeState* state, SegmentBody body) {
+void readHuffmanTables(JpegDecoder* state, SegmentBody body) {
   BodyReader in{body.bytes, body.size};
   uint32_t r = body.size;
   if (r <= 17) return;
@@ -63,6 +63,7 @@ void readHuffmanTables(JpegDecodeState* state, SegmentBody body) {
     const uint8_t b = in.next();
     int t = b & 0x13;
     if (t > 3) t -= 12;  // class 1 (AC) tables are 4..7
+    state->huffmanDefined = uint8_t(state->huffmanDefined | 1u << t);
     uint8_t counts[16];
     uint32_t total = 0;
     for (int i = 0; i < 16; ++i) {
@@ -106,7 +107,7 @@ void readHuffmanTables(JpegDecodeState* state, SegmentBody body) {
   } while (r > 17);
 }
 
-void readQuantizationTables(JpegDecodeState* state, SegmentBody body) {
+void readQuantizationTables(JpegDecoder* state, SegmentBody body) {
   BodyReader in{body.bytes, body.size};
   uint32_t r = body.size;
   if (r <= 3) return;
@@ -114,6 +115,7 @@ void readQuantizationTables(JpegDecodeState* state, SegmentBody body) {
     const uint8_t b = in.next();
     --r;
     const int t = b & 3;
+    state->quantDefined = uint8_t(state->quantDefined | 1u << t);
     const bool wide = (b >> 4) != 0;
     const uint32_t width = wide ? 2 : 1;
     const uint32_t n = std::min<uint32_t>(r / width, 64);
@@ -121,13 +123,14 @@ void readQuantizationTables(JpegDecodeState* state, SegmentBody body) {
       uint32_t value = in.next();
       if (wide) value = (value << 8) | in.next();
       const uint8_t natural = zigzagOrder[k];
+      if (k == 0) state->dcLimit[t] = dcLimitFor(value);
       state->dequant[t][natural] = float(value) * idctScaleTable[natural];
     }
     r -= n * width;
   } while (r > 3);
 }
 
-bool readScanHeader(JpegDecodeState* state, uint32_t declaredLength, SegmentBody body) {
+bool readScanHeader(JpegDecoder* state, uint32_t declaredLength, SegmentBody body) {
   BodyReader in{body.bytes, body.size};
   const uint32_t declaredComponents = in.next();
   const uint32_t n = std::min<uint32_t>(declaredComponents, 4);

@@ -116,22 +116,28 @@ void BM_EncodeLibjpeg(benchmark::State& state) {
   setCounters(state);
 }
 
+// A decoder's working memory, aligned inside a larger block.
+struct DecoderMemory {
+  std::vector<uint8_t> block;
+  vellum::JpegDecoder* decoder;
+  DecoderMemory(uint32_t width, uint32_t height)
+      : block(size_t(vellum::jpegDecoderBytes(width, height) + vellum::kJpegDecoderAlignment)) {
+    uint8_t* start = block.data();
+    while (reinterpret_cast<uintptr_t>(start) % vellum::kJpegDecoderAlignment != 0) ++start;
+    decoder = vellum::jpegDecoderInit(start, vellum::jpegDecoderBytes(width, height), width, height);
+  }
+};
+
 void BM_DecodeOurs(benchmark::State& state) {
   Encoder encoder(uint32_t(state.range(0)));
   const Bytes stream = encoder.encode(state.range(1) != 0);
-  std::vector<uint8_t> store(vellum::jpegDecodeStoreBytes(kSide, kSide));
+  DecoderMemory memory(kSide, kSide);
   Bytes image(size_t(kSide) * kSide * 4);
-  auto* decoder = reinterpret_cast<vellum::JpegDecodeState*>(store.data());
+  vellum::JpegOutput output;
+  output.pixels = image.data();
+  output.stride = int64_t(kSide) * 4;
   for (auto _ : state) {
-    decoder->coefficients = reinterpret_cast<int16_t*>(store.data() + sizeof(vellum::JpegDecodeState));
-    decoder->input = stream.data();
-    decoder->remaining = uint32_t(stream.size());
-    decoder->output = image.data();
-    decoder->width = kSide;
-    decoder->height = kSide;
-    decoder->progressCallback = nullptr;
-    decoder->progressContext = nullptr;
-    vellum::decodeJpeg(decoder);
+    vellum::decodeJpeg(memory.decoder, stream.data(), uint32_t(stream.size()), output);
     benchmark::DoNotOptimize(image.data());
   }
   setCounters(state);
@@ -162,19 +168,13 @@ void BM_DecodeOursHostile(benchmark::State& state) {
   }
   stream.push_back(0xFF);
   stream.push_back(0xD9);
-  std::vector<uint8_t> store(vellum::jpegDecodeStoreBytes(side, side));
+  DecoderMemory memory(side, side);
   Bytes image(size_t(side) * side * 4);
-  auto* decoder = reinterpret_cast<vellum::JpegDecodeState*>(store.data());
+  vellum::JpegOutput output;
+  output.pixels = image.data();
+  output.stride = int64_t(side) * 4;
   for (auto _ : state) {
-    decoder->coefficients = reinterpret_cast<int16_t*>(store.data() + sizeof(vellum::JpegDecodeState));
-    decoder->input = stream.data();
-    decoder->remaining = uint32_t(stream.size());
-    decoder->output = image.data();
-    decoder->width = side;
-    decoder->height = side;
-    decoder->progressCallback = nullptr;
-    decoder->progressContext = nullptr;
-    vellum::decodeJpeg(decoder);
+    vellum::decodeJpeg(memory.decoder, stream.data(), uint32_t(stream.size()), output);
     benchmark::DoNotOptimize(image.data());
   }
   state.SetItemsProcessed(int64_t(state.iterations()) * side * side);

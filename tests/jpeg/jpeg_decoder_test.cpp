@@ -38,6 +38,7 @@ TEST(JpegDecoder, StreamsOfFourBytesOrFewerGiveFlatGreyOpaque) {
     DecoderStore store(5, 3);
     const Bytes image = store.decode(stream);
     expectEveryPixel(image, {128, 128, 128, 255});
+    EXPECT_NE(store.result.flags & kJpegMissingTables, 0u);
     EXPECT_TRUE(store.outputGuardIntact);
   }
 }
@@ -59,14 +60,47 @@ TEST(JpegDecoder, OnlyTheCallersAreaIsWrittenAndEveryPixelOfIt) {
   }
 }
 
-TEST(JpegDecoder, RowsAreWrittenBottomUp) {
+TEST(JpegDecoder, RowsGoTopDownIntoTheCallersStride) {
   // Top half dark, bottom half light.
   Bytes pixels = testing::solidPixels(8, 16, 10, 20, 30, 40);
   for (size_t i = 8 * 8 * 4; i < pixels.size(); ++i) pixels[i] = 200;
-  const Bytes image = testing::decodeStream(testing::encodeLevel(pixels, 8, 16, 100, false), 8, 16);
-  // Buffer row 0 is the image's last row.
-  EXPECT_NEAR(image[0], 200, 1);
-  EXPECT_NEAR(image[(15 * 8) * 4 + 1], 20, 1);
+  const Bytes stream = testing::encodeLevel(pixels, 8, 16, 100, false);
+  const Bytes image = testing::decodeStream(stream, 8, 16);
+  EXPECT_NEAR(image[0], 10, 1);
+  EXPECT_NEAR(image[(15 * 8) * 4 + 1], 200, 1);
+  // Rows 40 bytes apart, top-down and bottom-up: the same rows, and the 8 bytes between
+  // them untouched.
+  DecoderStore store(8, 16);
+  for (int64_t stride : {40, -40}) {
+    Bytes memory(40 * 16, 0x77);
+    JpegOutput output;
+    output.pixels = memory.data() + (stride < 0 ? 15 * 40 : 0);
+    output.stride = stride;
+    decodeJpeg(store.state, stream.data(), uint32_t(stream.size()), output);
+    for (int y = 0; y < 16; ++y) {
+      const uint8_t* row = memory.data() + (stride < 0 ? 15 - y : y) * 40;
+      EXPECT_TRUE(std::equal(row, row + 32, image.begin() + y * 32)) << stride << " row " << y;
+      EXPECT_EQ(Bytes(row + 32, row + 40), Bytes(8, 0x77));
+    }
+  }
+}
+
+TEST(JpegDecoder, InitTakesOnlyAlignedMemoryOfTheSizeNeeded) {
+  const uint64_t bytes = jpegDecoderBytes(20, 10);
+  EXPECT_EQ(bytes, kJpegStateBytes + 3 * 2 * 512);
+  EXPECT_EQ(jpegDecoderBytes(UINT32_MAX, UINT32_MAX), 0u);  // more than any address space
+  std::vector<uint8_t> block(bytes + 32);
+  uint8_t* aligned = block.data();
+  while (reinterpret_cast<uintptr_t>(aligned) % 16 != 0) ++aligned;
+  const struct {
+    uint8_t* memory;
+    uint64_t bytes;
+    bool accepted;
+  } cases[] = {{aligned, bytes, true}, {aligned, bytes + 9, true}, {aligned, bytes - 1, false},
+               {aligned + 8, bytes, false}, {aligned + 1, bytes, false}, {nullptr, bytes, false}};
+  for (const auto& c : cases)
+    EXPECT_EQ(jpegDecoderInit(c.memory, c.bytes, 20, 10) != nullptr, c.accepted) << c.memory - aligned << " " << c.bytes;
+  EXPECT_EQ(decodeJpeg(nullptr, nullptr, 0, JpegOutput{}).flags, uint32_t(kJpegMissingTables));
 }
 
 TEST(JpegDecoder, MissingComponentsGiveFlatColourAndOpaqueAlpha) {
@@ -120,6 +154,7 @@ TEST(JpegDecoder, TablesTheStreamNeverDefinesMatchNothing) {
   s.sos({{1, 0x23}, {2, 0x23}, {3, 0x23}, {4, 0x23}}, 0, 63, 0).raw({0x00, 0x13, 0x57, 0x9B, 0xDF}).eoi();
   DecoderStore store(16, 16);
   expectEveryPixel(store.decode(s.bytes), {128, 128, 128, 128});
+  EXPECT_NE(store.result.flags & kJpegMissingTables, 0u);
   for (int t = 0; t < 8; ++t) {
     int total = 0;
     for (int l = 0; l < 16; ++l) total += store.state->huffCounts[t][l];
@@ -256,7 +291,10 @@ TEST(JpegDecoder, SearchingALongSegmentDoesNotCutTheStreamShort) {
 TEST(JpegDecoder, FillBytesRestartIntervalsAndStandaloneMarkersArePassedOver) {
   const Bytes plain = testing::decodeStream(withInsertAfterDqt({}), 16, 16);
   EXPECT_EQ(testing::decodeStream(withInsertAfterDqt({0xFF, 0xFF, 0xFF}), 16, 16), plain);  // fill before SOF
-  EXPECT_EQ(testing::decodeStream(withInsertAfterDqt({0xFF, 0xDD, 0x00, 0x04, 0x00, 0x02}), 16, 16), plain);
+  // An interval without its markers: decoded as if none were declared, and reported.
+  DecoderStore store(16, 16);
+  EXPECT_EQ(store.decode(withInsertAfterDqt({0xFF, 0xDD, 0x00, 0x04, 0x00, 0x02})), plain);
+  EXPECT_EQ(store.result.flags, uint32_t(kJpegCorruptData));
   EXPECT_EQ(testing::decodeStream(withInsertAfterDqt({0xFF, 0xD0, 0xFF, 0x01, 0xFF, 0xD8}), 16, 16), plain);
 }
 
@@ -284,7 +322,9 @@ TEST(JpegDecoder, ProgressiveStreamCutShortStillGivesAWholeImage) {
     EXPECT_EQ(a, store.decode(cut, 0xFF)) << length;
   }
   // Without its EOI the stream decodes as a whole.
-  EXPECT_EQ(testing::decodeStream(Bytes(stream.begin(), stream.end() - 2), 40, 32), full);
+  DecoderStore store(40, 32);
+  EXPECT_EQ(store.decode(Bytes(stream.begin(), stream.end() - 2)), full);
+  EXPECT_EQ(store.result.flags, uint32_t(kJpegMissingEnd));
 }
 
 struct ProgressLog {
@@ -302,14 +342,14 @@ TEST(JpegDecoder, ProgressIsReportedPerMcuRowAndCanStopTheOutput) {
   const Bytes stream = testing::encodeLevel(testing::smoothPixels(24, 40, 2), 24, 40, 75, false);
   ProgressLog log;
   DecoderStore store(24, 40);
-  store.state->progressCallback = recordProgress;
-  store.state->progressContext = &log;
+  store.output.progress = recordProgress;
+  store.output.progressContext = &log;
   const Bytes all = store.decode(stream);
   EXPECT_EQ(log.percents, (std::vector<uint32_t>{0, 20, 40, 60, 80}));
 
   ProgressLog stop;
   stop.stopAfter = 1;
-  store.state->progressContext = &stop;
+  store.output.progressContext = &stop;
   const Bytes cut = store.decode(stream, 0x77);
   EXPECT_EQ(stop.percents.size(), 1u);
   for (uint32_t y = 0; y < 40; ++y)
@@ -345,6 +385,7 @@ TEST(JpegDecoder, BlockBudgetBoundsTheWorkOfHostileStreams) {
   DecoderStore store(512, 512);
   const Bytes a = store.decode(stream, 0x00);
   EXPECT_EQ(store.state->blockVisitsLeft, 0u);
+  EXPECT_NE(store.result.flags & kJpegTimeBound, 0u);
   EXPECT_EQ(a, store.decode(stream, 0xFF));  // the image is still whole
   expectEveryPixel(a, {128, 128, 128, 128});
 
@@ -358,6 +399,7 @@ TEST(JpegDecoder, BlockBudgetBoundsTheWorkOfHostileStreams) {
   DecoderStore fine(512, 512);
   fine.decode(honest);
   EXPECT_EQ(fine.state->blockVisitsLeft, (uint64_t(1) << 20) - 24 * 4096);
+  EXPECT_EQ(fine.result.flags, 0u);
 }
 
 // Mutated streams and hostile frame headers: the decoder finishes, writes only its output

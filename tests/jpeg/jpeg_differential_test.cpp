@@ -11,6 +11,7 @@
 #include "jpeg/jpeg_decode_internal.h"
 #include "jpeg/jpeg_encode_internal.h"
 #include "jpeg/jpeg_tables.h"
+#include "jpeg_test_support.h"
 
 namespace vellum {
 namespace {
@@ -66,8 +67,8 @@ void randomTable(std::mt19937& random, uint8_t counts[16], uint8_t values[256]) 
 
 TEST(JpegHuffmanLookup, MatchesThePlainCanonicalSearchExactly) {
   std::mt19937 random(2024);
-  std::vector<uint8_t> store(sizeof(JpegDecodeState));
-  auto* state = reinterpret_cast<JpegDecodeState*>(store.data());
+  std::vector<uint8_t> store(sizeof(JpegDecoder));
+  auto* state = reinterpret_cast<JpegDecoder*>(store.data());
   for (int table = 0; table < 400; ++table) {
     const int t = table % 8;
     randomTable(random, state->huffCounts[t], state->huffValues[t]);
@@ -251,18 +252,9 @@ TEST(JpegSequentialScan, MatchesThePlainReferenceDecoder) {
       }
     }
 
-    std::vector<uint8_t> store(jpegDecodeStoreBytes(width, height));
-    auto* state = reinterpret_cast<JpegDecodeState*>(store.data());
-    state->coefficients = reinterpret_cast<int16_t*>(store.data() + sizeof(JpegDecodeState));
-    state->width = width;
-    state->height = height;
-    state->progressCallback = nullptr;
-    state->progressContext = nullptr;
-    std::vector<uint8_t> image(size_t(width) * height * 4);
-    state->input = stream.data();
-    state->remaining = uint32_t(stream.size());
-    state->output = image.data();
-    decodeJpeg(state);
+    testing::DecoderStore decoder(width, height);
+    decoder.decode(stream);
+    const JpegDecoder* state = decoder.state;
 
     const uint32_t columns = (width + 7) / 8, rows = (height + 7) / 8;
     std::vector<int16_t> expected(size_t(columns) * rows * 64, 0);

@@ -363,8 +363,8 @@ TEST(JpegHuffmanBuild, ValueFFIsEscapedInTheTableSegmentAndReadBack) {
   // FF is the most frequent: the single code of length 1, written first, then its 00.
   EXPECT_EQ(Bytes(segment.begin() + 21, segment.end()), (Bytes{0xFF, 0x00, 0x01, 0x22}));
   // The decoder reads the same table back.
-  std::vector<uint8_t> decoderStore(sizeof(JpegDecodeState));
-  auto* state = reinterpret_cast<JpegDecodeState*>(decoderStore.data());
+  std::vector<uint8_t> decoderStore(sizeof(JpegDecoder));
+  auto* state = reinterpret_cast<JpegDecoder*>(decoderStore.data());
   std::memset(state, 0, sizeof *state);
   readHuffmanTables(state, SegmentBody{segment.data() + 4, uint32_t(segment.size() - 4)});
   EXPECT_EQ(std::memcmp(state->huffCounts[4], store.ctx->huffCounts[1], 16), 0);

@@ -67,9 +67,11 @@ void expectLibjpegReadsOurStream(const Bytes& pixels, uint32_t width, uint32_t h
   }
   EXPECT_EQ(mismatches, 0);
 
-  // Our decoder reads the same coefficients back.
+  // Our decoder reads the same coefficients back, and finds nothing wrong.
   DecoderStore decoder(width, height);
   decoder.decode(stream);
+  EXPECT_EQ(decoder.result.flags, 0u);
+  EXPECT_EQ(decoder.result.blocksDecoded, decoder.result.blocksTotal);
   mismatches = 0;
   for (int c = 0; c < 4; ++c)
     for (int by = 0; by < rows; ++by)
@@ -126,8 +128,9 @@ TEST(JpegLibjpegCrossCheck, LongEndOfBandRuns) {
   expectLibjpegReadsOurStream(pixels, 1600, 1320, 40, false);
 }
 
-// Samples of a decoded image that libjpeg produced, compared with ours (+-2).
-void expectPixelsClose(const Bytes& ours, const testing::LibjpegImage& theirs, uint32_t width, uint32_t height) {
+// Samples of a decoded image that libjpeg produced, compared with ours (+-2 by default).
+void expectPixelsClose(const Bytes& ours, const testing::LibjpegImage& theirs, uint32_t width, uint32_t height,
+                       int tolerance = 2) {
   int worst = 0;
   for (uint32_t y = 0; y < height; ++y)
     for (uint32_t x = 0; x < width; ++x)
@@ -136,7 +139,7 @@ void expectPixelsClose(const Bytes& ours, const testing::LibjpegImage& theirs, u
         const int b = theirs.samples[(size_t(y) * width + x) * theirs.components + c];
         worst = std::max(worst, std::abs(a - b));
       }
-  EXPECT_LE(worst, 2);
+  EXPECT_LE(worst, tolerance);
 }
 
 TEST(JpegLibjpegCrossCheck, OurStreamsDecodeLikeLibjpegFloat) {
@@ -159,14 +162,14 @@ Bytes firstComponents(const Bytes& pixels, int components) {
   return out;
 }
 
-// Checks our decoder against libjpeg on a stream libjpeg wrote. Components sampled 1 x 1;
-// with restart markers only the blocks before the first restart marker are compared (our
-// decoder ends each scan at its first marker).
-void expectWeReadLibjpegStream(uint32_t width, uint32_t height, const LibjpegEncodeOptions& options, uint32_t seed) {
+// Checks our decoder against libjpeg on a stream libjpeg wrote (components sampled 1 x 1):
+// every coefficient, and the pixels within `tolerance` of libjpeg's float decode.
+void expectWeReadLibjpegStream(uint32_t width, uint32_t height, const LibjpegEncodeOptions& options, uint32_t seed,
+                               int tolerance = 2) {
   SCOPED_TRACE(::testing::Message() << width << "x" << height << " components " << options.components << " q"
                                     << options.quality << (options.optimize ? " optimised" : "")
                                     << (options.progressive ? " progressive" : "") << " restart "
-                                    << options.restartBlocks);
+                                    << options.restartBlocks << " rows " << options.restartRows);
   const Bytes pixels = testing::smoothPixels(width, height, seed);
   const Bytes stream = testing::libjpegEncode(firstComponents(pixels, options.components), width, height, options);
   ASSERT_FALSE(stream.empty());
@@ -175,12 +178,13 @@ void expectWeReadLibjpegStream(uint32_t width, uint32_t height, const LibjpegEnc
 
   DecoderStore decoder(width, height);
   const Bytes ours = decoder.decode(stream);
+  EXPECT_EQ(decoder.result.flags, 0u);
+  EXPECT_EQ(decoder.result.blocksDecoded, decoder.result.blocksTotal);
   const int columns = int((width + 7) / 8), rows = int((height + 7) / 8);
-  const int reached = options.restartBlocks > 0 ? options.restartBlocks : columns * rows;
   int mismatches = 0;
   for (int c = 0; c < options.components; ++c) {
     ASSERT_EQ(theirs.widthInBlocks[c], columns);
-    for (int b = 0; b < reached && b < columns * rows; ++b)
+    for (int b = 0; b < columns * rows; ++b)
       for (int n = 0; n < 64; ++n)
         if (decoder.coefficient(c, b / columns, b % columns, n) != theirs.at(c, b / columns, b % columns, n) &&
             ++mismatches < 5)
@@ -188,11 +192,10 @@ void expectWeReadLibjpegStream(uint32_t width, uint32_t height, const LibjpegEnc
   }
   EXPECT_EQ(mismatches, 0);
 
-  if (options.restartBlocks > 0) return;
   const testing::LibjpegImage image = testing::libjpegDecodeFloat(stream);
   ASSERT_TRUE(image.ok) << image.error;
   ASSERT_EQ(image.components, options.components);
-  if (options.components == 4 || options.components == 1) expectPixelsClose(ours, image, width, height);
+  if (options.components == 4 || options.components == 1) expectPixelsClose(ours, image, width, height, tolerance);
   if (options.components == 1) {
     // Grey: bytes 0, 1 and 2 repeat the sample; byte 3 is opaque.
     for (size_t i = 0; i < ours.size(); i += 4) {
@@ -234,17 +237,28 @@ TEST(JpegLibjpegCrossCheck, WeReadLibjpegProgressiveStreams) {
   }
 }
 
-TEST(JpegLibjpegCrossCheck, WeReadLibjpegStreamsUpToTheirFirstRestartMarker) {
+// Restart intervals: every interval decodes (markers resynchronise the reader, reset the DC
+// predictions and the end-of-band run), to libjpeg's coefficients and within +-1 of its
+// pixels. Intervals in MCUs (one that divides the MCU count, one that does not, one MCU)
+// and in MCU rows.
+TEST(JpegLibjpegCrossCheck, WeReadLibjpegStreamsWithRestartIntervals) {
+  struct Interval {
+    int blocks, rows;
+  };
   uint32_t seed = 80;
   for (int components : {1, 3, 4}) {
     for (bool progressive : {false, true}) {
-      LibjpegEncodeOptions options;
-      options.components = components;
-      options.quality = 85;
-      options.progressive = progressive;
-      options.optimize = !progressive;
-      options.restartBlocks = 5;
-      expectWeReadLibjpegStream(80, 40, options, seed++);
+      for (const Interval interval : {Interval{5, 0}, Interval{10, 0}, Interval{1, 0}, Interval{0, 1}, Interval{0, 3}}) {
+        LibjpegEncodeOptions options;
+        options.components = components;
+        options.quality = 85;
+        options.progressive = progressive;
+        options.optimize = !progressive;
+        options.restartBlocks = interval.blocks;
+        options.restartRows = interval.rows;
+        expectWeReadLibjpegStream(80, 40, options, seed++, 1);
+        expectWeReadLibjpegStream(61, 37, options, seed++, 1);
+      }
     }
   }
 }

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "jpeg/jpeg_decoder.h"
+#include "jpeg/jpeg_decode_internal.h"
 #include "jpeg/jpeg_encoder.h"
 
 namespace vellum::testing {
@@ -51,27 +51,27 @@ inline Bytes encodeLevel(const Bytes& pixels, uint32_t width, uint32_t height, u
   return store.encode(pixels.data(), width, height, progressive);
 }
 
-// A decoder state with its coefficient buffer, as the readers allocate it, followed by guard
-// bytes that a decode must never touch.
+// A decoder's working memory as the readers allocate it (aligned inside a larger block),
+// followed by guard bytes that a decode must never touch.
 constexpr size_t kGuardBytes = 256;
 constexpr uint8_t kGuard = 0x5A;
 
 struct DecoderStore {
   std::vector<uint8_t> block;
-  JpegDecodeState* state;
+  size_t start = 0;  // where the aligned working memory starts in `block`
+  JpegDecoder* state;
+  JpegOutput output;
+  JpegDecodeResult result;
   bool outputGuardIntact = true;
 
   DecoderStore(uint32_t width, uint32_t height) {
-    const size_t storeBytes = size_t(jpegDecodeStoreBytes(width, height));
+    const size_t storeBytes = size_t(jpegDecoderBytes(width, height));
     // Deliberately not zero-filled, like the callers' allocations: poisoned.
-    block.assign(storeBytes, 0xA5);
+    block.assign(storeBytes + kJpegDecoderAlignment, 0xA5);
+    while (reinterpret_cast<uintptr_t>(block.data() + start) % kJpegDecoderAlignment != 0) ++start;
+    block.resize(start + storeBytes);
     block.insert(block.end(), kGuardBytes, kGuard);
-    state = reinterpret_cast<JpegDecodeState*>(block.data());
-    state->coefficients = reinterpret_cast<int16_t*>(block.data() + sizeof(JpegDecodeState));
-    state->width = width;
-    state->height = height;
-    state->progressCallback = nullptr;
-    state->progressContext = nullptr;
+    state = jpegDecoderInit(block.data() + start, storeBytes, width, height);
   }
 
   bool storeGuardIntact() const {
@@ -80,19 +80,18 @@ struct DecoderStore {
     return true;
   }
 
-  // Decodes `stream` into a fresh image (pre-filled with `fill`), bottom row first. The
-  // stream is copied into a buffer of exactly its size, so that reading past it is caught by
-  // the sanitizers.
+  // Decodes `stream` into a fresh image (pre-filled with `fill`), top row first; the damage
+  // report lands in `result`. The stream is copied into a buffer of exactly its size, so
+  // that reading past it is caught by the sanitizers.
   Bytes decode(const Bytes& stream, uint8_t fill = 0xEE) {
     const uint64_t size = uint64_t(state->width) * state->height * 4;
     Bytes image(size + kGuardBytes, fill);
     std::memset(image.data() + size, kGuard, kGuardBytes);
     std::unique_ptr<uint8_t[]> input(new uint8_t[stream.size()]);
     if (!stream.empty()) std::memcpy(input.get(), stream.data(), stream.size());
-    state->input = input.get();
-    state->remaining = uint32_t(stream.size());
-    state->output = image.data();
-    decodeJpeg(state);
+    output.pixels = image.data();
+    output.stride = int64_t(state->width) * 4;
+    result = decodeJpeg(state, input.get(), uint32_t(stream.size()), output);
     outputGuardIntact = true;
     for (uint64_t i = size; i < image.size(); ++i) outputGuardIntact &= image[i] == kGuard;
     image.resize(size);
@@ -111,9 +110,9 @@ inline Bytes decodeStream(const Bytes& stream, uint32_t width, uint32_t height) 
   return store.decode(stream);
 }
 
-// Byte c of pixel (x, y) (y = 0 the top row) of a bottom-up decoded image.
-inline uint8_t decodedSample(const Bytes& image, uint32_t width, uint32_t height, uint32_t x, uint32_t y, int c) {
-  return image[((uint64_t(height) - 1 - y) * width + x) * 4 + c];
+// Byte c of pixel (x, y) (y = 0 the top row) of a decoded image.
+inline uint8_t decodedSample(const Bytes& image, uint32_t width, uint32_t, uint32_t x, uint32_t y, int c) {
+  return image[(uint64_t(y) * width + x) * 4 + c];
 }
 
 // Pixels of a constant colour.

@@ -147,6 +147,7 @@ struct LibjpegEncodeOptions {
   bool optimize = false;       // optimised Huffman tables
   bool progressive = false;    // libjpeg's default progressive script
   int restartBlocks = 0;       // restart interval in MCUs (0: none)
+  int restartRows = 0;         // restart interval in MCU rows (0: none)
   bool ycc420 = false;         // 3 components: RGB -> YCbCr with 2 x 2 luma sampling
   J_DCT_METHOD dct = JDCT_ISLOW;
 };
@@ -189,6 +190,7 @@ inline std::vector<uint8_t> libjpegEncode(const std::vector<uint8_t>& samples, u
   jpeg_set_quality(&info, options.quality, TRUE);
   info.optimize_coding = options.optimize ? TRUE : FALSE;
   info.restart_interval = JDIMENSION(options.restartBlocks);
+  info.restart_in_rows = options.restartRows;
   info.dct_method = options.dct;
   if (options.progressive) jpeg_simple_progression(&info);
   jpeg_start_compress(&info, TRUE);

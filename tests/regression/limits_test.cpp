@@ -173,7 +173,7 @@ TEST(LimitsImagine, ClaimsTheHostCannotCreateEndWithErrorThreeAndNoImage) {
 
 TEST(LimitsImagine, JpegDecoderStoreAboveTheServicesLimitIsNeverRequested) {
   // 8 GiB of coefficients: more than the memory service can express.
-  EXPECT_GT(jpegDecodeStoreBytes(kSide, kSide), kImagineMaxAllocation);
+  EXPECT_GT(jpegDecoderBytes(kSide, kSide), kImagineMaxAllocation);
 }
 
 // ---- vellum ----
