@@ -10,6 +10,7 @@ uses both cores by itself.
 """
 import argparse
 import statistics
+import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
 
@@ -43,6 +44,30 @@ def timed(work, items, threads):
     return time.perf_counter() - start, time.process_time() - cpu
 
 
+def spinner_share(work, item):
+    """A pure-Python counting thread's progress while `work` runs, against its progress while
+    the caller sleeps as long: near 1 with two free cores, about 0.5 on one, 0 if the call
+    held the GIL. A check of the release that does not need an idle machine."""
+    count, stop = [0], [False]
+
+    def spin():
+        while not stop[0]:
+            count[0] += 1
+
+    thread = threading.Thread(target=spin)
+    thread.start()
+    time.sleep(0.05)
+    before, start = count[0], time.perf_counter()
+    work(item)
+    busy, during = time.perf_counter() - start, count[0] - before
+    before = count[0]
+    time.sleep(busy)
+    idle = count[0] - before
+    stop[0] = True
+    thread.join()
+    return during / max(idle, 1)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--files", type=int, default=8)
@@ -59,18 +84,20 @@ def main():
          lambda image: vellum.encode(image, "blp1-paletted", mips=1), images),
     ]
     print(f"{args.files} files of {args.side} x {args.side}, median of {args.repeat} runs (vellum {vellum.__version__})")
-    print(f"{'task':44} {'1 thread':>10} {'2 threads':>10} {'speed-up':>9} {'CPU/wall':>9}")
+    print(f"{'task':44} {'1 thread':>10} {'2 threads':>10} {'speed-up':>9} {'CPU/wall':>9} {'spinner':>8}")
     for name, work, items in tasks:
-        one, two, busy = [], [], []
+        one, two, busy, spinner = [], [], [], []
         for _ in range(args.repeat):
             one.append(timed(work, items, 1)[0])
             wall, cpu = timed(work, items, 2)
             two.append(wall)
             busy.append(cpu / wall)
+            spinner.append(spinner_share(work, items[0]))
         a, b = statistics.median(one), statistics.median(two)
         print(f"{name:44} {a * 1000 / len(items):8.1f}ms {b * 1000 / len(items):8.1f}ms {a / b:8.2f}x "
-              f"{statistics.median(busy):8.2f}")
-    print("(wall time per file; CPU/wall of the two-thread runs: 2.0 when both threads run all along)")
+              f"{statistics.median(busy):8.2f} {statistics.median(spinner):8.2f}")
+    print("(wall time per file; CPU/wall of the two-thread runs: 2.0 when both threads run all along;")
+    print(" spinner: a Python thread's progress during one call, 1.0 on two free cores, 0 if the GIL were held)")
 
 
 if __name__ == "__main__":

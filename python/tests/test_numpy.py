@@ -17,7 +17,7 @@ RGB = texture(37, 50, 3)
 # format, signature, content and level-0 layout for an RGBA / an RGB source, the alpha shift of
 # a paletted plane (None: lossy alpha), PSNR floor. Opaque BLP2 paletted files are all alike.
 FORMATS = [
-    ("blp1-jpeg", "BLP1", "JPEG", "RGBA", "RGBA", None, 38),
+    ("blp1-jpeg", "BLP1", "JPEG", "RGBA", "RGB", None, 38),
     ("blp1-paletted", "BLP1", "paletted", "PA", "P", 0, 30),
     ("blp2-jpeg", "BLP2", "JPEG", "RGBA", "RGBA", None, 38),
     ("blp2-paletted8", "BLP2", "paletted", "PA", "P", 0, 30),
