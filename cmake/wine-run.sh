@@ -25,6 +25,18 @@ export LC_ALL=C.UTF-8
 
 log=$state/wine-run.log
 
+# Debian's `wine` starts the 32-bit loader whenever it is installed, which fails on a kernel
+# that runs no i386 programs. There the 64-bit loader serves every 64-bit program (and the
+# prefix's own tools): a `wine` in front of PATH that calls it.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1 && [ -x /usr/lib/wine/wine64 ]; then
+  mkdir -p "$state/bin"
+  for name in wine wine-stable; do
+    printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' >"$state/bin/$name"
+    chmod +x "$state/bin/$name"
+  done
+  export PATH=$state/bin:$PATH
+fi
+
 lock() { exec 9>"$state/lock"; flock 9; }
 unlock() { flock -u 9; exec 9>&-; }
 

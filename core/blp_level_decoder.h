@@ -37,8 +37,15 @@ struct BlpLevelDecoder {
 // members are allocated by the decoder.
 struct BlpJpegMemory {
   uint8_t* stream = nullptr;   // blpJpegStreamBytes bytes, when that is not 0
-  uint8_t* decoder = nullptr;  // jpegDecoderBytes(width, height) bytes, 16-byte aligned
+  uint8_t* decoder = nullptr;  // blpJpegDecoderRoom(width, height) bytes, any alignment
 };
+
+// The decoder's working memory with room to align it (allocators need not): 0 when it
+// does not fit this build.
+inline uint64_t blpJpegDecoderRoom(uint32_t width, uint32_t height) {
+  const uint64_t bytes = jpegDecoderBytes(width, height);
+  return bytes == 0 ? 0 : bytes + kJpegDecoderAlignment - 1;
+}
 
 // Readies the decoder for the described level: the row buffers its rows need. The file must
 // stay open until blpLevelDecoderClose. OutOfMemory, or Ok.

@@ -74,11 +74,15 @@ BlpStatus decodeStream(BlpLevelDecoder* level, uint8_t* out, int64_t stride, con
   const uint64_t decoderBytes = jpegDecoderBytes(f.width, f.height);
   uint8_t* decoderMemory = memory != nullptr ? memory->decoder : nullptr;
   if (decoderMemory == nullptr) {
-    ownDecoder = allocate(decoderBytes);
+    ownDecoder = allocate(blpJpegDecoderRoom(f.width, f.height));
     decoderMemory = ownDecoder.get();
   }
-  JpegDecoder* decoder = decoderMemory != nullptr ? jpegDecoderInit(decoderMemory, decoderBytes, f.width, f.height)
-                                                  : nullptr;
+  JpegDecoder* decoder = nullptr;
+  if (decoderMemory != nullptr && decoderBytes != 0) {
+    const uintptr_t base = reinterpret_cast<uintptr_t>(decoderMemory);
+    const uintptr_t aligned = (base + kJpegDecoderAlignment - 1) & ~uintptr_t(kJpegDecoderAlignment - 1);
+    decoder = jpegDecoderInit(reinterpret_cast<void*>(aligned), decoderBytes, f.width, f.height);
+  }
   if (decoder == nullptr) return BlpStatus::OutOfMemory;
 
   JpegOutput output;

@@ -51,7 +51,8 @@ BlpStatus checkSaveSize(uint32_t width, uint32_t height);
 // Indexed sources (a colour map, a grey ramp, a bitmap's two colours) keep their palette in
 // paletted content: no quantizer runs, and the file's palette is the source's entries,
 // fourth byte as given, with zero bytes from paletteCount on. An index at or beyond
-// paletteCount takes such a zero entry (black). The output has alpha (8 bits, or 4 / 1 for
+// paletteCount takes such an entry of four zero bytes (black, transparent where the output
+// keeps alpha); a source without a palette of its own (paletteCount 0) is all black. The output has alpha (8 bits, or 4 / 1 for
 // the 4-bit and 1-bit paletted types) for IndicesAlpha, and for Rgba, Bgra and Indices when
 // hasAlpha is set.
 struct BlpSourceImage {
@@ -60,9 +61,9 @@ struct BlpSourceImage {
   BlpPixelLayout layout = BlpPixelLayout::Rgba;  // any but Alpha
   const uint8_t* pixels = nullptr;  // row 0 is the top row
   int64_t stride = 0;               // bytes from one row to the next (may be negative); 0: packed
-  const uint8_t* palette = nullptr;  // indexed layouts: paletteCount entries of four bytes
+  const uint8_t* palette = nullptr;  // indexed layouts: paletteCount entries of four bytes (null for 0)
   BlpPixelLayout paletteLayout = BlpPixelLayout::Rgba;  // entry byte order: Rgba or Bgra
-  uint32_t paletteCount = 256;       // entries the source defines, 1..256
+  uint32_t paletteCount = 256;       // entries the source defines, 0..256
   bool hasAlpha = false;             // see the table; IndicesAlpha always has alpha, Rgb never
   // Optional working memory of width * height * 4 bytes that the writer may overwrite, so
   // that a host which already holds a copy of the image does not pay for a second one

@@ -38,7 +38,8 @@ BlpStatus checkSourceImage(const BlpSourceImage& source) {
   const uint64_t stride = uint64_t(source.stride < 0 ? -source.stride : source.stride);
   if (source.stride != 0 && stride < rowBytes) return BlpStatus::BadArgument;
   if (isIndexedLayout(source.layout)) {
-    if (source.palette == nullptr || source.paletteCount < 1 || source.paletteCount > 256) return BlpStatus::BadArgument;
+    if ((source.palette == nullptr && source.paletteCount != 0) || source.paletteCount > 256)
+      return BlpStatus::BadArgument;
     if (source.paletteLayout != BlpPixelLayout::Rgba && source.paletteLayout != BlpPixelLayout::Bgra)
       return BlpStatus::BadArgument;
   }
@@ -83,10 +84,13 @@ void convertSource(const BlpSourceImage& source, const uint8_t palette[1024], bo
   // Indexed pixels: each index's finished working pixel, looked up whole.
   uint8_t expanded[1024];
   if (isIndexedLayout(layout)) {
+    // Entries the source does not define are four zero bytes: an index beyond them is a
+    // transparent black, which the output shows as black when it keeps no alpha.
     const bool paletteAlpha = layout == BlpPixelLayout::Indices && source.hasAlpha;
     for (uint32_t i = 0; i < 256; ++i) {
       const uint8_t* e = palette + 4 * i;  // blue, green, red, fourth byte
-      store(expanded + 4 * i, redFirst, e[2], e[1], e[0], paletteAlpha ? e[3] : 255);
+      const uint8_t alpha = i >= source.paletteCount ? 0 : paletteAlpha ? e[3] : 255;
+      store(expanded + 4 * i, redFirst, e[2], e[1], e[0], alpha);
     }
   }
   // From the last row and the last pixel backwards: a packed source of at most 4 bytes a

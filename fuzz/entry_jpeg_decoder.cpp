@@ -2,8 +2,9 @@
 // decoder must write every pixel of the image and nothing else, whatever the stream, and
 // its result must not depend on what the caller's memory held before (the working memory
 // and the buffers are handed over uncleared, as the hosts do): a small image is decoded
-// twice over differently filled memory, once top-down and once bottom-up, and the two must
-// agree, pixels and damage report alike. Progress reports must rise from 0 and stay below
+// twice over differently filled memory, once top-down with the fast paths and once bottom-up
+// through the coefficient buffer with the careful decoders only (the reference of the fast
+// paths), and the two must agree, pixels and damage report alike. Progress reports must rise from 0 and stay below
 // 100; a report answered with 0 stops the output stage. The report must be consistent:
 // known flags only, blocksDecoded within blocksTotal, a time bound only past the budget.
 #include <algorithm>
@@ -42,7 +43,7 @@ int onProgress(void* context, uint32_t percent) {
 }
 
 // One decode into `image` (filled with `fill` first) over working memory filled with
-// `fill` ^ 0xFF; bottom-up memory when `flipped`.
+// `fill` ^ 0xFF; bottom-up memory and the careful reference path when `flipped`.
 JpegDecodeResult decodeOnce(const uint8_t* stream, uint32_t length, uint32_t width, uint32_t height, uint8_t fill,
                             uint8_t* store, uint64_t storeBytes, uint8_t* image, bool flipped, Progress* progress) {
   const uint64_t imageBytes = uint64_t(width) * height * 4;
@@ -50,6 +51,8 @@ JpegDecodeResult decodeOnce(const uint8_t* stream, uint32_t length, uint32_t wid
   std::memset(image, fill, size_t(imageBytes));
   JpegDecoder* decoder = jpegDecoderInit(store, storeBytes, width, height);
   FUZZ_REQUIRE(decoder != nullptr);
+  decoder->keepCoefficients = flipped;
+  decoder->carefulOnly = flipped;
   const int64_t rowBytes = int64_t(width) * 4;
   JpegOutput output;
   output.pixels = flipped ? image + (int64_t(height) - 1) * rowBytes : image;

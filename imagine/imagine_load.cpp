@@ -91,7 +91,7 @@ void loadJpeg(LoadContext* load, BlpLevelDecoder* level) {
       return;
     }
   }
-  memory.decoder = hostAllocate(host, jpegDecoderBytes(f.width, f.height));
+  memory.decoder = hostAllocate(host, blpJpegDecoderRoom(f.width, f.height));
   uint8_t* pixels = host.pixelMemory(load->image);
   if (memory.decoder == nullptr || pixels == nullptr) {
     load->request->errorCode = kImagineOutOfMemory;

@@ -71,6 +71,21 @@ struct alignas(16) JpegDecoder {
   // Restart handling: no restart marker lies before this position (found by a look-ahead
   // that met another marker first), so later look-aheads up to it are answered at once.
   const uint8_t* noRestartBefore;
+  // The next marker (or the end) at or after the input, as far as found: blocks whose bytes
+  // all lie before it take the fast sequential decoder. Null: not looked for in this scan.
+  const uint8_t* markerAhead;
+  // Output straight from the entropy decoder: a sequential full-resolution stream whose first
+  // scan is followed by nothing that could change it is decoded MCU by MCU into the output,
+  // without the whole-image coefficient buffer (same arithmetic, same bytes).
+  bool keepCoefficients;         // init: false; set to always fill the coefficient buffer
+  bool carefulOnly;              // init: false; set to decode every block with the careful
+                                 // decoders (the reference of the fast paths)
+  bool streaming;                // the scan being decoded writes the output as it goes
+  bool coefficientsCleared;      // the coefficient buffer is zeroed for this stream
+  bool outputStopped;            // the progress callback asked to stop the output
+  uint64_t nextPosition;         // streaming: the next 8 x 8 position to write
+  alignas(16) int16_t mcuBlocks[4][64];   // streaming: the blocks of the MCU being decoded
+  alignas(16) uint8_t samples[4][64];     // output: one position's samples per component
   // Per table, indexed by the next kJpegLookupBits bits: (length << 8) | symbol for a code
   // of at most kJpegLookupBits bits, kJpegLookupLonger when a longer code may match, or
   // kJpegLookupNoMatch when no code can match those bits. Rebuilt with each DHT; it gives
@@ -143,6 +158,16 @@ void inverseDctBlock(const int16_t* coefficients, const float* dequant, float* o
 // The output stage: inverse DCT of every block, upsampling by replication, rows top-down
 // into the output with its stride.
 void reconstructImage(JpegDecoder* state);
+
+// Streaming output: writes the 8 x 8 positions from nextPosition up to `position`, the one
+// at `position` from `blocks` (4 x 64 coefficients) and those before it as blocks without
+// coefficients (passed over by the scan). With position = the number of positions, writes
+// the rest of the image that way.
+void streamPositionsUpTo(JpegDecoder* state, uint64_t position, const int16_t* blocks);
+
+// Bytes of the coefficient buffer zeroed, once per stream, before a scan or the output
+// stage reads it.
+void clearCoefficients(JpegDecoder* state);
 
 // Block rows and columns of the coefficient buffer.
 inline uint64_t blockColumns(const JpegDecoder* state) { return (uint64_t(state->width) + 7) / 8; }

@@ -29,6 +29,8 @@ JpegDecoder* jpegDecoderInit(void* memory, uint64_t bytes, uint32_t width, uint3
   auto* decoder = new (memory) JpegDecoder;
   decoder->width = width;
   decoder->height = height;
+  decoder->keepCoefficients = false;
+  decoder->carefulOnly = false;
   decoder->coefficients = reinterpret_cast<int16_t*>(static_cast<uint8_t*>(memory) + kJpegStateBytes);
   return decoder;
 }
@@ -81,10 +83,13 @@ void startDecode(JpegDecoder* s) {
   s->blocksDecoded = 0;
   for (int c = 0; c < 4; ++c) s->fullPrecision[c] = 0;
   s->noRestartBefore = nullptr;
+  s->streaming = false;
+  s->coefficientsCleared = false;
+  s->outputStopped = false;
+  s->nextPosition = 0;
   const uint64_t positions = blockColumns(s) * blockRows(s);
   const uint64_t budget = positions * kJpegBlockVisitsPerPosition;
   s->blockVisitsLeft = budget > kJpegMinBlockVisits ? budget : kJpegMinBlockVisits;
-  std::memset(s->coefficients, 0, size_t(jpegCoefficientBytes(s->width, s->height)));
 }
 
 inline uint8_t takeByte(JpegDecoder* s) {
@@ -111,6 +116,35 @@ bool scanLacksTables(const JpegDecoder* s) {
     if (!(s->quantDefined >> (s->quantSelector[c] & 3) & 1)) return true;
   }
   return false;
+}
+
+// Whether nothing after the scan data starting at `p` can change the image: every marker
+// there is a restart marker, fill or stuffing, up to an EOI (after which nothing is read).
+bool onlyScanDataFollows(const uint8_t* p, uint32_t n) {
+  const uint8_t* end = p + n;
+  while (p < end) {
+    p = static_cast<const uint8_t*>(std::memchr(p, 0xFF, size_t(end - p)));
+    if (p == nullptr || p + 1 == end || p[1] == 0xD9) return true;
+    const uint8_t code = p[1];
+    if (code != 0x00 && code != 0xFF && (code & 0xF8) != 0xD0) return false;
+    ++p;
+  }
+  return true;
+}
+
+// Where a scan's blocks go: a sequential full-resolution frame whose first scan nothing can
+// change afterwards is written to the output as it is decoded; any other scan fills the
+// coefficient buffer for the output stage.
+void prepareScan(JpegDecoder* s) {
+  if (s->coefficientsCleared) return;
+  if (!s->keepCoefficients && s->nextPosition == 0 && s->frameType != 0xC2 && s->hMax == 1 && s->vMax == 1 &&
+      onlyScanDataFollows(s->input, s->remaining)) {
+    s->streaming = true;
+    std::memset(s->mcuBlocks, 0, sizeof s->mcuBlocks);
+    return;
+  }
+  s->streaming = false;
+  clearCoefficients(s);
 }
 
 // The last few bytes, too short for a segment the marker scan would read: only an EOI
@@ -181,7 +215,10 @@ void readSegments(JpegDecoder* s) {
         ++s->scans;
         if (!s->frameSeen) s->damage |= kJpegMissingTables;
         if (decode && scanLacksTables(s)) s->damage |= kJpegMissingTables;
-        if (decode) decodeScan(s);
+        if (decode) {
+          prepareScan(s);
+          decodeScan(s);
+        }
         break;
       }
       case 0xDD:
@@ -228,7 +265,7 @@ JpegDecodeResult decodeJpeg(JpegDecoder* decoder, const uint8_t* stream, uint32_
   startDecode(s);
   if (s->remaining > 4) readSegments(s);
   if (!s->endSeen && s->remaining <= 4) s->endSeen = endMarkerIn(s->input, s->remaining);
-  reconstructImage(s);
+  if (!s->streaming) reconstructImage(s);
 
   result.blocksTotal = blockColumns(s) * blockRows(s);
   result.scans = s->scans;

@@ -183,6 +183,24 @@ inline uint8_t* outputPixel(const JpegDecoder* s, uint64_t x, uint64_t y) {
   return s->output + int64_t(y) * s->outputStride + int64_t(x * 4);
 }
 
+// Whether a block's 63 AC coefficients are all zero.
+inline bool onlyDc(const int16_t* block) {
+#if defined(__SSE2__)
+  const __m128i* v = reinterpret_cast<const __m128i*>(block);
+  __m128i any = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v + 1), _mm_loadu_si128(v + 2)),
+                             _mm_or_si128(_mm_loadu_si128(v + 3), _mm_loadu_si128(v + 4)));
+  any = _mm_or_si128(any, _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v + 5), _mm_loadu_si128(v + 6)),
+                                       _mm_loadu_si128(v + 7)));
+  // The first vector without its DC term.
+  any = _mm_or_si128(any, _mm_srli_si128(_mm_slli_si128(_mm_loadu_si128(v), 2), 2));
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xFFFF;
+#else
+  for (int i = 1; i < 64; ++i)
+    if (block[i] != 0) return false;
+  return true;
+#endif
+}
+
 // Writes one 8 x 8 block of four-byte pixels, clipped to the image.
 void writeBlock(JpegDecoder* s, const uint8_t samples[4][64], uint64_t x0, uint64_t y0) {
   const uint64_t width = s->width, height = s->height;
@@ -207,38 +225,85 @@ void writeBlock(JpegDecoder* s, const uint8_t samples[4][64], uint64_t x0, uint6
   }
 }
 
+uint32_t outputComponents(const JpegDecoder* s) { return s->componentCount < 4 ? s->componentCount : 4; }
+
+// Bytes of components the stream lacks, in s->samples.
+void fillMissingSamples(JpegDecoder* s, uint32_t components) {
+  if (components == 0) std::memset(s->samples[0], kMissingColour, 64);
+  for (uint32_t c = components > 0 ? components : 1; c < 4; ++c)
+    std::memset(s->samples[c], c == 3 ? kMissingAlpha : kMissingColour, 64);
+}
+
+// One 8 x 8 position of a full-resolution image: one inverse DCT per component, then the
+// pixels. `blocks(c)` gives component c's coefficients.
+template <typename Blocks>
+inline void writePosition(JpegDecoder* s, uint32_t components, uint64_t x0, uint64_t y0, Blocks blocks) {
+  for (uint32_t c = 0; c < components; ++c) {
+    const int16_t* block = blocks(c);
+    const float* dequant = s->dequant[s->quantSelector[c] & 3];
+    if (!s->carefulOnly && onlyDc(block)) {
+      // Every step of the flow graph adds or subtracts zeros to the DC term: all 64 samples
+      // are the DC's, bit for bit.
+      std::memset(s->samples[c], s->rangeLimit[rangeIndex(float(block[0]) * dequant[0] + 128.5f)], 64);
+      continue;
+    }
+    inverseDctBlock(block, dequant, s->workspace[c]);
+    samplesOfBlock(s->rangeLimit, s->workspace[c], s->samples[c]);
+  }
+  if (components == 1) {
+    std::memcpy(s->samples[1], s->samples[0], 64);
+    std::memcpy(s->samples[2], s->samples[0], 64);
+  }
+  writeBlock(s, s->samples, x0, y0);
+}
+
+// Reports the block row that ends at y0 done; false when the host asks to stop.
+inline bool reportRow(JpegDecoder* s, uint64_t y0) {
+  return s->progressCallback == nullptr || s->progressCallback(s->progressContext, uint32_t(y0 * 100 / s->height)) != 0;
+}
+
 // The output stage when every component is sampled 1 x 1: one inverse DCT per block and
 // component, then the block's pixels.
 void reconstructFullResolution(JpegDecoder* s, uint32_t components) {
   const uint64_t width = s->width, height = s->height;
-  alignas(16) uint8_t samples[4][64];
-  // Bytes of components the stream lacks.
-  if (components == 0) std::memset(samples[0], kMissingColour, 64);
-  for (uint32_t c = components > 0 ? components : 1; c < 4; ++c)
-    std::memset(samples[c], c == 3 ? kMissingAlpha : kMissingColour, 64);
+  fillMissingSamples(s, components);
   for (uint64_t y0 = 0; y0 < height; y0 += 8) {
-    for (uint64_t x0 = 0; x0 < width; x0 += 8) {
-      for (uint32_t c = 0; c < components; ++c) {
-        inverseDctBlock(coefficientBlock(s, c, y0 / 8, x0 / 8), s->dequant[s->quantSelector[c] & 3], s->workspace[c]);
-        samplesOfBlock(s->rangeLimit, s->workspace[c], samples[c]);
-      }
-      if (components == 1) {
-        std::memcpy(samples[1], samples[0], 64);
-        std::memcpy(samples[2], samples[0], 64);
-      }
-      writeBlock(s, samples, x0, y0);
-    }
-    if (s->progressCallback != nullptr &&
-        s->progressCallback(s->progressContext, uint32_t(y0 * 100 / height)) == 0)
-      return;
+    for (uint64_t x0 = 0; x0 < width; x0 += 8)
+      writePosition(s, components, x0, y0, [&](uint32_t c) { return coefficientBlock(s, c, y0 / 8, x0 / 8); });
+    if (!reportRow(s, y0)) return;
   }
 }
 
+// Coefficients of a position the scan did not reach.
+alignas(16) constexpr int16_t kNoCoefficients[64] = {};
+
 }  // namespace
 
+void streamPositionsUpTo(JpegDecoder* s, uint64_t position, const int16_t* blocks) {
+  const uint64_t columns = blockColumns(s), total = columns * blockRows(s);
+  const uint32_t components = outputComponents(s);
+  if (s->nextPosition == 0) fillMissingSamples(s, components);
+  for (uint64_t p = s->nextPosition; p <= position && p < total && !s->outputStopped; ++p) {
+    const uint64_t x0 = p % columns * 8, y0 = p / columns * 8;
+    if (p == position)
+      writePosition(s, components, x0, y0, [&](uint32_t c) { return blocks + 64 * c; });
+    else
+      writePosition(s, components, x0, y0, [](uint32_t) { return kNoCoefficients; });
+    if (p % columns == columns - 1 && !reportRow(s, y0)) s->outputStopped = true;
+  }
+  s->nextPosition = position + 1;
+}
+
+void clearCoefficients(JpegDecoder* s) {
+  if (s->coefficientsCleared) return;
+  std::memset(s->coefficients, 0, size_t(jpegCoefficientBytes(s->width, s->height)));
+  s->coefficientsCleared = true;
+}
+
 void reconstructImage(JpegDecoder* s) {
+  clearCoefficients(s);  // no scan read it
   const uint64_t width = s->width, height = s->height;
-  const uint32_t components = s->componentCount < 4 ? s->componentCount : 4;
+  const uint32_t components = outputComponents(s);
   if (s->hMax == 1 && s->vMax == 1) {
     reconstructFullResolution(s, components);
     return;

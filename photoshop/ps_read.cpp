@@ -125,7 +125,7 @@ int16_t prepareReadLevel(PluginGlobals* g, const PsPlatform& platform, intptr_t 
 
 JpegBufferLayout jpegBufferLayout(uint32_t rows, uint32_t columns, uint32_t levelOffset, uint32_t levelSize) {
   JpegBufferLayout layout;
-  const uint64_t store = jpegDecoderBytes(columns, rows);
+  const uint64_t store = blpJpegDecoderRoom(columns, rows);
   if (store == 0) return layout;
   layout.streamOffset = uint64_t(rows) * columns * 4;
   layout.stateOffset = alignUp16(layout.streamOffset + levelOffset + levelSize);

@@ -57,7 +57,7 @@ int16_t prepareReadLevel(PluginGlobals* globals, const PsPlatform& platform, int
 //   0                   the decoded pixels, 4 * rows * columns bytes
 //   4 * rows * columns  the stream: shared JPEG header (at most levelOffset bytes, as it lies
 //                       in the file before the level) followed by the level's bytes
-//   stateOffset         the decoder's working memory (16-byte aligned)
+//   stateOffset         the decoder's working memory, with room to align it
 struct JpegBufferLayout {
   uint64_t streamOffset = 0;
   uint64_t stateOffset = 0;

@@ -11,7 +11,7 @@ constexpr uint32_t kNone = 0xFFFFFFFFu;   // end of an intrusive list
 
 struct Cell {
   // Channel sums and pixel count are 64-bit: a cell of more than 16.8 million pixels of
-  // value 255 would overflow 32-bit sums (images reach 65535 x 65535 pixels).
+  // value 255 would overflow 32-bit sums (images reach 32768 x 32768 pixels).
   uint64_t sum[3];
   uint64_t count;
   float cost;        // cost of merging with `partner`; kNoCost for none

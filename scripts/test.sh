@@ -28,6 +28,7 @@ run_tree() {
     grep 'warning:' "$dir.build.log" | sort -u | head -20
     failed=$((failed + 1)); summary+=("$name: compiler warnings")
   fi
+  if [ -n "${VELLUM_SKIP_TESTS:-}" ]; then summary+=("$name: built; tests not run on this machine"); return; fi
   echo "=== $name: test"
   local log=$dir.test.log
   (cd "$dir" && ctest -j "$jobs" --output-on-failure --timeout 1200) >"$log" 2>&1
@@ -104,8 +105,16 @@ stop_wine() { for t in win64 win32; do bash cmake/wine-run.sh "build/$t/wine" --
 trap stop_wine EXIT
 run_tree win64 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake \
   -DVELLUM_NATIVE_REFERENCE="$native_reference"
-run_tree win32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake \
-  -DVELLUM_NATIVE_REFERENCE="$native_reference"
+# 32-bit Windows programs need a kernel that runs i386 programs (Wine's 32-bit loader is
+# one); where it does not, the tree is built (and its warnings counted) but not run.
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  run_tree win32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake \
+    -DVELLUM_NATIVE_REFERENCE="$native_reference"
+else
+  echo "=== win32: this machine runs no 32-bit programs: built, not tested"
+  VELLUM_SKIP_TESTS=1 run_tree win32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake \
+    -DVELLUM_NATIVE_REFERENCE="$native_reference"
+fi
 stop_wine
 
 echo

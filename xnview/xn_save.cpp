@@ -152,7 +152,10 @@ BlpStatus xnSaveEncode(XnSaveImage* image, const SaveOptions& options, uint64_t*
     }
     source.layout = BlpPixelLayout::Indices;
     source.palette = image->palette;
-    source.paletteCount = image->colormapEntries;
+    // 2- to 4-bit rows without a colormap (which XnView does not offer to save) have no
+    // colours: every pixel is an index beyond a palette of no entries, black.
+    const bool noColours = !image->hasColormap && image->bitsPerPixel != 1 && image->bitsPerPixel != 8;
+    source.paletteCount = noColours ? 0 : image->colormapEntries;
   } else {
     source.layout = BlpPixelLayout::Rgba;
     source.hasAlpha = image->bitsPerPixel == 32;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "cli_harness.h"
@@ -66,6 +67,46 @@ TEST(CliBadInput, TruncatedBlp) {
   EXPECT_FALSE(anyTemporary(dir.path));
 }
 
+// A level cut by the end of the file, or JPEG data flipped inside, is an error naming the
+// file and what was wrong: nothing is written unless --salvage asks for what was recovered.
+TEST(CliBadInput, DamagedLevelIsAnErrorUnlessSalvaged) {
+  ScratchDir dir;
+  struct Case {
+    const char* format;
+    bool flip;
+    const char* message;
+  };
+  for (const Case& c : {Case{"blp2-paletted8", false, "level 0 runs past the end of the file"},
+                        Case{"blp1-jpeg", false, "JPEG data ends after"},
+                        Case{"blp2-jpeg", true, "JPEG data"}}) {
+    SCOPED_TRACE(c.format);
+    makeBlp(dir, "whole.blp", c.format);
+    Bytes blp = readBytes(dir / "whole.blp");
+    const size_t at = c.format[3] == '2' ? 20 : 28;
+    const uint32_t offset = uint32_t(blp[at]) | uint32_t(blp[at + 1]) << 8 | uint32_t(blp[at + 2]) << 16 | uint32_t(blp[at + 3]) << 24;
+    if (c.flip) {
+      for (size_t i = blp.size() - 40; i < blp.size() - 8; i += 3) blp[i] ^= 0x5A;  // inside the last scan
+    } else {
+      blp.resize(offset + (blp.size() - offset) / 3);
+    }
+    writeBytes(dir / "bad.blp", blp);
+    RunResult r = runVellum({"decode", dir / "bad.blp"});
+    EXPECT_EQ(r.exitCode, kBadInput);
+    expectOneLineAbout(r, dir / "bad.blp");
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_FALSE(fileExists(dir / "bad.png"));
+    RunResult salvaged = runVellum({"decode", "--salvage", "-q", dir / "bad.blp"});
+    EXPECT_EQ(salvaged.exitCode, 0);
+    EXPECT_NE(salvaged.err.find("warning: "), std::string::npos) << salvaged.err;
+    EXPECT_TRUE(fileExists(dir / "bad.png"));
+    RunResult info = runVellum({"info", "--verify", dir / "bad.blp"});
+    EXPECT_EQ(info.exitCode, kBadInput);
+    expectOneLineAbout(info, dir / "bad.blp");
+    std::remove((dir / "bad.png").c_str());
+  }
+  EXPECT_FALSE(anyTemporary(dir.path));
+}
+
 TEST(CliBadInput, MissingFileAndFolderOperand) {
   ScratchDir dir;
   for (const char* command : {"encode", "decode", "info"}) {
@@ -125,22 +166,32 @@ TEST(CliBadInput, BlpClaimingAnEnormousSize) {
   EXPECT_EQ(info.exitCode, 0) << info.err;
 }
 
-// BLP readers accept sides up to 32768: a wider image is refused rather than written into
-// a file no reader opens.
+// BLP readers accept sides up to 32768: a larger side is refused rather than written into
+// a file no reader opens; 32768 itself is saved.
 TEST(CliBadInput, SideAboveTheReadersLimit) {
-  ScratchDir dir;
-  PngImage wide;
-  wide.width = 40000;
-  wide.height = 1;
-  wide.colourType = 0;
-  wide.samples.assign(40000, 128);
-  ASSERT_TRUE(writePngFile(dir / "wide.png", wide));
-  RunResult r = runVellum({"encode", dir / "wide.png"});
-  EXPECT_EQ(r.exitCode, kBadInput);
-  expectOneLineAbout(r, dir / "wide.png");
-  EXPECT_NE(r.err.find("sides 1 to 32768"), std::string::npos) << r.err;
-  EXPECT_FALSE(fileExists(dir / "wide.blp"));
-  EXPECT_FALSE(anyTemporary(dir.path));
+  struct Row {
+    uint32_t width, height;
+    bool saved;
+  };
+  for (const Row& row : {Row{32769, 1, false}, Row{1, 32769, false}, Row{32768, 1, true}}) {
+    ScratchDir dir;
+    PngImage png;
+    png.width = row.width;
+    png.height = row.height;
+    png.colourType = 0;
+    png.samples.assign(size_t(row.width) * row.height, 128);
+    ASSERT_TRUE(writePngFile(dir / "side.png", png));
+    RunResult r = runVellum({"encode", dir / "side.png"});
+    EXPECT_EQ(fileExists(dir / "side.blp"), row.saved) << row.width << " x " << row.height;
+    EXPECT_FALSE(anyTemporary(dir.path));
+    if (row.saved) {
+      EXPECT_EQ(r.exitCode, 0) << r.err;
+      continue;
+    }
+    EXPECT_EQ(r.exitCode, kBadInput);
+    expectOneLineAbout(r, dir / "side.png");
+    EXPECT_NE(r.err.find("sides 1 to 32768"), std::string::npos) << r.err;
+  }
 }
 
 TEST(CliCannotWrite, OutputFolderThatCannotBeMade) {

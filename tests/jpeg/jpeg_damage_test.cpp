@@ -51,7 +51,7 @@ bool sameCoefficients(const DecoderStore& a, const DecoderStore& b, uint64_t blo
 TEST(JpegDamage, EveryCutIsReported) {
   for (const Sample& sample : samples()) {
     SCOPED_TRACE(sample.name);
-    DecoderStore whole(kWidth, kHeight), cut(kWidth, kHeight);
+    DecoderStore whole(kWidth, kHeight, true), cut(kWidth, kHeight, true);
     whole.decode(sample.stream);
     ASSERT_EQ(whole.result.flags, 0u);
     const uint64_t total = whole.result.blocksTotal;

@@ -176,7 +176,7 @@ TEST(JpegDecoder, HuffmanCountsPast256KeepTheFirst256Codes) {
   // Block 0: the 256th code (length 10: (200 x 2) + 55 = 455) then 5 value bits 11111 and
   // end of block. Block 1: the 257th code (456) matches nothing: difference 0.
   s.sos({{1, 0x00}}, 0, 63, 0).bits("0111000111 11111 0  0111001000").eoi();
-  DecoderStore store(16, 8);
+  DecoderStore store(16, 8, true);
   const Bytes image = store.decode(s.bytes);
   EXPECT_EQ(store.state->huffCounts[0][8], 200);
   EXPECT_EQ(store.state->huffCounts[0][9], 56);

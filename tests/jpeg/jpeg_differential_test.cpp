@@ -12,6 +12,7 @@
 #include "jpeg/jpeg_encode_internal.h"
 #include "jpeg/jpeg_tables.h"
 #include "jpeg_test_support.h"
+#include "libjpeg_support.h"
 
 namespace vellum {
 namespace {
@@ -252,7 +253,7 @@ TEST(JpegSequentialScan, MatchesThePlainReferenceDecoder) {
       }
     }
 
-    testing::DecoderStore decoder(width, height);
+    testing::DecoderStore decoder(width, height, true);
     decoder.decode(stream);
     const JpegDecoder* state = decoder.state;
 
@@ -270,6 +271,55 @@ TEST(JpegSequentialScan, MatchesThePlainReferenceDecoder) {
     blocksWithAc += std::count_if(expected.begin(), expected.end(), [](int16_t v) { return v != 0; }) > 0;
   }
   EXPECT_GT(blocksWithAc, 2000);  // the random data really decode to coefficients
+}
+
+// --- Streaming output and the fast sequential decoder ----------------------------------------
+
+// A sequential stream decoded straight into the output (with the fast block decoder where
+// the data allow) against the output stage over the coefficient buffer with the careful
+// decoder only: the same pixels and the same damage report, whole, cut, flipped, and with
+// the output stopped by the progress callback.
+int stopAtSecondRow(void*, uint32_t percent) { return percent == 0; }
+
+TEST(JpegStreamingOutput, MatchesTheOutputStageOverTheCoefficientBuffer) {
+  using testing::Bytes;
+  struct Source {
+    Bytes stream;
+    uint32_t width, height;
+  };
+  std::vector<Source> sources;
+  for (const uint32_t quality : {1u, 75u, 100u})
+    for (const auto& [w, h] : {std::pair{1u, 1u}, {13u, 7u}, {64u, 64u}, {127u, 65u}, {100u, 3u}})
+      sources.push_back({testing::encodeLevel(testing::smoothPixels(w, h, quality), w, h, quality, false), w, h});
+  testing::LibjpegEncodeOptions restarts;
+  restarts.restartBlocks = 3;
+  for (int components : {1, 3, 4}) {
+    restarts.components = components;
+    Bytes samples = testing::smoothPixels(61, 37, 9);
+    for (size_t i = 0, j = 0; i < samples.size(); i += 4)
+      for (int c = 0; c < components; ++c) samples[j++] = samples[i + c];
+    samples.resize(size_t(61) * 37 * components);
+    sources.push_back({testing::libjpegEncode(samples, 61, 37, restarts), 61, 37});
+  }
+  std::mt19937 random(5);
+  int streamed = 0;
+  for (const Source& source : sources) {
+    testing::DecoderStore fast(source.width, source.height), plain(source.width, source.height, true);
+    plain.state->carefulOnly = true;
+    for (int variant = 0; variant < 24; ++variant) {
+      Bytes stream = source.stream;
+      if (variant % 3 == 1) stream.resize(random() % stream.size());
+      if (variant % 3 == 2) stream[random() % stream.size()] ^= uint8_t(1 + random() % 255);
+      for (JpegProgressCallback progress : {JpegProgressCallback(nullptr), stopAtSecondRow}) {
+        fast.output.progress = plain.output.progress = progress;
+        ASSERT_EQ(fast.decode(stream), plain.decode(stream)) << source.width << "x" << source.height << " " << variant;
+        ASSERT_EQ(fast.result.flags, plain.result.flags) << variant;
+        ASSERT_EQ(fast.result.blocksDecoded, plain.result.blocksDecoded) << variant;
+        streamed += fast.state->streaming;
+      }
+    }
+  }
+  EXPECT_GT(streamed, 300);  // most of them did take the streaming path
 }
 
 // --- Inverse DCT ---------------------------------------------------------------------------

@@ -68,7 +68,7 @@ void expectLibjpegReadsOurStream(const Bytes& pixels, uint32_t width, uint32_t h
   EXPECT_EQ(mismatches, 0);
 
   // Our decoder reads the same coefficients back, and finds nothing wrong.
-  DecoderStore decoder(width, height);
+  DecoderStore decoder(width, height, true);
   decoder.decode(stream);
   EXPECT_EQ(decoder.result.flags, 0u);
   EXPECT_EQ(decoder.result.blocksDecoded, decoder.result.blocksTotal);
@@ -176,7 +176,7 @@ void expectWeReadLibjpegStream(uint32_t width, uint32_t height, const LibjpegEnc
   const testing::LibjpegCoefficients theirs = testing::libjpegReadCoefficients(stream);
   ASSERT_TRUE(theirs.ok) << theirs.error;
 
-  DecoderStore decoder(width, height);
+  DecoderStore decoder(width, height, true);
   const Bytes ours = decoder.decode(stream);
   EXPECT_EQ(decoder.result.flags, 0u);
   EXPECT_EQ(decoder.result.blocksDecoded, decoder.result.blocksTotal);
@@ -316,7 +316,7 @@ TEST(JpegLibjpegCrossCheck, WeReadSubsampledBaselineStreams) {
   const testing::LibjpegCoefficients theirs = testing::libjpegReadCoefficients(stream);
   ASSERT_TRUE(theirs.ok) << theirs.error;
   ASSERT_EQ(theirs.hSampling[0], 2);
-  DecoderStore decoder(width, height);
+  DecoderStore decoder(width, height, true);
   decoder.decode(stream);
   int mismatches = 0, compared = 0;
   for (int c = 0; c < 3; ++c) {

@@ -52,7 +52,9 @@ inline Bytes encodeLevel(const Bytes& pixels, uint32_t width, uint32_t height, u
 }
 
 // A decoder's working memory as the readers allocate it (aligned inside a larger block),
-// followed by guard bytes that a decode must never touch.
+// followed by guard bytes that a decode must never touch. `keepCoefficients` makes every
+// stream go through the coefficient buffer (for coefficient()); otherwise a sequential
+// stream may be decoded straight into the output.
 constexpr size_t kGuardBytes = 256;
 constexpr uint8_t kGuard = 0x5A;
 
@@ -64,7 +66,7 @@ struct DecoderStore {
   JpegDecodeResult result;
   bool outputGuardIntact = true;
 
-  DecoderStore(uint32_t width, uint32_t height) {
+  DecoderStore(uint32_t width, uint32_t height, bool keepCoefficients = false) {
     const size_t storeBytes = size_t(jpegDecoderBytes(width, height));
     // Deliberately not zero-filled, like the callers' allocations: poisoned.
     block.assign(storeBytes + kJpegDecoderAlignment, 0xA5);
@@ -72,6 +74,7 @@ struct DecoderStore {
     block.resize(start + storeBytes);
     block.insert(block.end(), kGuardBytes, kGuard);
     state = jpegDecoderInit(block.data() + start, storeBytes, width, height);
+    state->keepCoefficients = keepCoefficients;
   }
 
   bool storeGuardIntact() const {

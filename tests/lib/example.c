@@ -1,6 +1,6 @@
-/* A program that uses libvellum as an outside project would: encode a small image as a
- * BLP file in memory, open it again, describe it, decode level 0 and a thumbnail, and check
- * the pixels. Built against the installed library (pkg-config and find_package). */
+/* A program that uses libvellum as an outside project would: encode a small indexed image
+ * as a BLP file in memory, open it again, describe it, decode level 0 and a thumbnail, and
+ * check the pixels. Built against the installed library (pkg-config and find_package). */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,18 +14,22 @@ static int fail(const char *what, int status) {
 
 int main(void) {
   enum { W = 64, H = 32 };
-  static uint8_t rgba[W * H * 4];
-  for (int i = 0; i < W * H; ++i) {
-    rgba[4 * i + 0] = (uint8_t)(i * 3);
-    rgba[4 * i + 1] = (uint8_t)(i / W * 8);
-    rgba[4 * i + 2] = 200;
-    rgba[4 * i + 3] = 255;
+  /* 16 colours; each pixel an index, so the file keeps the palette and every colour. */
+  static uint8_t palette[16 * 4], indices[W * H], rgba[W * H * 4];
+  for (int i = 0; i < 16; ++i) {
+    palette[4 * i + 0] = (uint8_t)(i * 17);
+    palette[4 * i + 1] = (uint8_t)(255 - i * 13);
+    palette[4 * i + 2] = (uint8_t)(i * i);
+    palette[4 * i + 3] = 255;
   }
-  vellum_image image = {W, H, VELLUM_LAYOUT_RGBA, rgba, W * 4, NULL, 0, 0};
+  for (int i = 0; i < W * H; ++i) {
+    indices[i] = (uint8_t)((i % W / 4 + i / W) % 16);
+    memcpy(rgba + 4 * i, palette + 4 * indices[i], 4);
+  }
+  vellum_image image = {W, H, VELLUM_LAYOUT_INDICES, indices, W, palette, 16, 0};
   vellum_encode_options options;
   vellum_encode_defaults(&options);
   options.content_type = VELLUM_BLP2_PALETTED8;
-  options.quantizer = VELLUM_MEDIANCUT;
   void *bytes = NULL;
   size_t size = 0;
   int status = vellum_encode(&image, &options, NULL, NULL, &bytes, &size);
@@ -46,7 +50,7 @@ int main(void) {
   vellum_damage damage;
   status = vellum_decode_level(file, 0, VELLUM_LAYOUT_RGBA, decoded, W * 4, &damage);
   if (status != VELLUM_OK) return fail("decode", status);
-  /* A palette of 256 colours from an image of far fewer: every colour comes back. */
+  /* The palette is the image's own: every colour comes back exactly. */
   for (int i = 0; i < W * H * 4; ++i) {
     if (decoded[i] != rgba[i]) {
       fprintf(stderr, "example: byte %d is %u, not %u\n", i, decoded[i], rgba[i]);

@@ -141,7 +141,7 @@ TEST(ReadBuffer, Sizes) {
   EXPECT_EQ(readBufferBytes(0x802, 30000, 30000, 1172, 5), kPsChunkBytes);
   // J: pixels, the stream's room (levelOffset + levelSize) aligned to 16, the decoder's store.
   const uint64_t j = readBufferBytes(0x806, 21, 33, 160, 1001);
-  EXPECT_EQ(j, ((4u * 21 * 33 + 160 + 1001 + 15) & ~15u) + jpegDecoderBytes(33, 21));
+  EXPECT_EQ(j, ((4u * 21 * 33 + 160 + 1001 + 15) & ~15u) + jpegDecoderBytes(33, 21) + kJpegDecoderAlignment - 1);
   const JpegBufferLayout layout = jpegBufferLayout(21, 33, 160, 1001);
   EXPECT_EQ(layout.streamOffset, 4u * 21 * 33);
   EXPECT_EQ(layout.stateOffset % 16, 0u);

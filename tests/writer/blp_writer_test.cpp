@@ -387,7 +387,12 @@ TEST(WriterLimits, SourceDescriptionsOutOfRangeWriteNothing) {
       {"no pixels", [](BlpSourceImage* s, uint8_t*, uint8_t*) { s->pixels = nullptr; }, BlpStatus::BadArgument},
       {"stride short", [](BlpSourceImage* s, uint8_t*, uint8_t*) { s->stride = -1; }, BlpStatus::BadArgument},
       {"no palette", [](BlpSourceImage* s, uint8_t*, uint8_t*) { s->palette = nullptr; }, BlpStatus::BadArgument},
-      {"palette of 0", [](BlpSourceImage* s, uint8_t*, uint8_t*) { s->paletteCount = 0; }, BlpStatus::BadArgument},
+      {"none defined, no palette",
+       [](BlpSourceImage* s, uint8_t*, uint8_t*) {
+         s->paletteCount = 0;
+         s->palette = nullptr;
+       },
+       BlpStatus::Ok},
       {"palette of 257", [](BlpSourceImage* s, uint8_t*, uint8_t*) { s->paletteCount = 257; }, BlpStatus::BadArgument},
       {"rgb palette", [](BlpSourceImage* s, uint8_t*, uint8_t*) { s->paletteLayout = BlpPixelLayout::Rgb; },
        BlpStatus::BadArgument},
