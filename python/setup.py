@@ -65,6 +65,8 @@ setup(
             ["src/vellum_module.cpp"],
             include_dirs=lib["include"],
             extra_objects=[lib["archive"]],
+            # A rebuilt library relinks the module (setuptools otherwise watches the sources only).
+            depends=[lib["archive"]] + [str(h) for d in lib["include"] if (h := Path(d) / "vellum" / "vellum.h").exists()],
             libraries=lib["libs"] + ["pthread"],
             extra_compile_args=["-ffp-contract=off"],
             # The core inside the archive stays private to the module.
