@@ -18,6 +18,9 @@ packages=(
   python3 python3-pil hyperfine
   # The web page (web/): emscripten, node, and Chromium for its tests.
   emscripten nodejs chromium
+  # Python package (python/): Debian's interpreter, build and test modules
+  python3-dev python3-venv python3-pip python3-setuptools python3-wheel
+  python3-pybind11 python3-numpy python3-pil python3-pytest
 )
 
 sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
