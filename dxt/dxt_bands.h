@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <thread>
 
+#include "dxt/dxt_compress.h"
+
 namespace vellum {
 
 // Levels of at least this many pixels are split in two bands, and from the second
@@ -38,7 +40,8 @@ struct DxtBandJob {
   uint8_t* output;        // the band's first block
   uint32_t rows;
   uint32_t width;
-  uint32_t alphaFlag;
+  uint32_t alphaFlag;  // 1 when the blocks are 16 bytes (DXT3, DXT5)
+  DxtOptions options;
 };
 
 // Starts a thread that runs compressDxtRows on the job. It may throw (std::system_error when
@@ -50,6 +53,8 @@ using DxtWorkerStarter = std::thread (*)(const DxtBandJob& job, void* context);
 std::thread startDxtWorker(const DxtBandJob& job, void* context);
 
 // compressDxtLevel with the way workers are started made explicit.
+void compressDxtLevelWith(const uint8_t* pixels, uint8_t* output, uint32_t h, uint32_t w, const DxtOptions& options,
+                          DxtWorkerStarter start, void* context);
 void compressDxtLevelWith(const uint8_t* pixels, uint8_t* output, uint32_t h, uint32_t w, uint32_t alphaFlag,
                           DxtWorkerStarter start, void* context);
 

@@ -1,10 +1,12 @@
-// One DXT level: blocks gathered row by row, colour from libsquish, alpha from our own
-// encoder, bands of block rows spread over up to four threads.
+// One DXT level: blocks gathered row by row, colour from our cluster fit (or libsquish for
+// its other fits), alpha from our own encoder, bands of block rows spread over up to four
+// threads.
 #include <squish.h>
 
 #include <cstddef>
 #include <cstring>
 
+#include "dxt/colour_fit.h"
 #include "dxt/dxt_bands.h"
 #include "dxt/dxt_compress.h"
 
@@ -12,26 +14,64 @@ namespace vellum {
 
 namespace {
 
+int squishFitFlag(DxtColourFit fit) {
+  return fit == DxtColourFit::Range              ? squish::kColourRangeFit
+         : fit == DxtColourFit::IterativeCluster ? squish::kColourIterativeClusterFit
+                                                 : squish::kColourClusterFit;
+}
+
+// One block; `search` is the cluster search of the calling thread's choice.
+void compressBlock(const uint8_t block[64], uint32_t mask, const DxtOptions& options,
+                   const dxt::ClusterSearch& search, uint8_t* out) {
+  const bool ours = options.fit == DxtColourFit::Cluster;
+  switch (options.format) {
+    case DxtFormat::Dxt5:
+      if (ours) dxt::compressColourBlock(block, mask, dxt::ColourBlockKind::FourColour, search, out + 8);
+      else squish::CompressMasked(block, int(mask), out, squish::kDxt5 | squishFitFlag(options.fit));
+      // libsquish's own alpha half, if any, is replaced by ours.
+      compressAlphaBlockDxt5(block, mask, out);
+      return;
+    case DxtFormat::Dxt3:
+      squish::CompressMasked(block, int(mask), out, squish::kDxt3 | squishFitFlag(options.fit));
+      return;
+    case DxtFormat::Dxt1Alpha:
+      if (ours) dxt::compressColourBlock(block, mask, dxt::ColourBlockKind::Dxt1AlphaCutoff, search, out);
+      else squish::CompressMasked(block, int(mask), out, squish::kDxt1 | squishFitFlag(options.fit));
+      return;
+    case DxtFormat::Dxt1:
+      if (ours) {
+        dxt::compressColourBlock(block, mask, dxt::ColourBlockKind::Dxt1Opaque, search, out);
+      } else {
+        uint8_t opaque[64];
+        std::memcpy(opaque, block, 64);
+        for (int k = 0; k < 16; ++k) opaque[4 * k + 3] = 255;
+        squish::CompressMasked(opaque, int(mask), out, squish::kDxt1 | squishFitFlag(options.fit));
+      }
+      return;
+  }
+}
+
 constexpr uint32_t kColumnMask[4] = {0x1111, 0x3333, 0x7777, 0xFFFF};
 constexpr uint32_t kRowMask[4] = {0x000F, 0x00FF, 0x0FFF, 0xFFFF};
 
 // Output bytes per pixel row: a quarter of a block row.
-uint64_t outputBytesPerPixelRow(uint32_t w, uint32_t alphaFlag) {
+uint64_t outputBytesPerPixelRow(uint32_t w, const DxtOptions& options) {
   uint64_t blocksPerRow = (uint64_t(w) + 3) / 4;
-  return blocksPerRow * (alphaFlag ? 4 : 2);
+  return blocksPerRow * dxtFormatBlockBytes(options.format) / 4;
 }
 
-DxtBandJob jobFor(const DxtBand& band, const uint8_t* pixels, uint8_t* output, uint32_t w, uint32_t alphaFlag) {
+DxtBandJob jobFor(const DxtBand& band, const uint8_t* pixels, uint8_t* output, uint32_t w, const DxtOptions& options) {
   DxtBandJob job;
   job.pixels = pixels + static_cast<size_t>(uint64_t(band.firstRow) * w * 4);
-  job.output = output + static_cast<size_t>(uint64_t(band.firstRow) * outputBytesPerPixelRow(w, alphaFlag));
+  job.output = output + static_cast<size_t>(uint64_t(band.firstRow) * outputBytesPerPixelRow(w, options));
   job.rows = band.rows;
   job.width = w;
-  job.alphaFlag = alphaFlag;
+  job.alphaFlag = dxtFormatBlockBytes(options.format) == 16 ? 1 : 0;
+  job.options = options;
   return job;
 }
 
-void runJob(const DxtBandJob& job) { compressDxtRows(job.pixels, job.output, job.rows, job.width, job.alphaFlag); }
+void runJob(const DxtBandJob& job) { compressDxtRows(job.pixels, job.output, job.rows, job.width, job.options); }
 
 }  // namespace
 
@@ -62,23 +102,35 @@ uint32_t gatherDxtBlock(const uint8_t* pixels, uint32_t w, uint32_t rows, uint32
   return mask;
 }
 
-void compressDxtRows(const uint8_t* pixels, uint8_t* output, uint32_t rows, uint32_t w, uint32_t alphaFlag) {
+uint32_t dxtFormatBlockBytes(DxtFormat format) { return format == DxtFormat::Dxt1 || format == DxtFormat::Dxt1Alpha ? 8 : 16; }
+
+DxtOptions dxtOptionsForAlphaFlag(uint32_t alphaFlag) {
+  DxtOptions options;
+  options.format = alphaFlag ? DxtFormat::Dxt5 : DxtFormat::Dxt1Alpha;
+  options.fit = DxtColourFit::Cluster;
+  return options;
+}
+
+void compressDxtBlock(const uint8_t pixels[64], uint32_t mask, const DxtOptions& options, uint8_t* out) {
+  compressBlock(pixels, mask, options, dxt::clusterSearchBest(), out);
+}
+
+void compressDxtRows(const uint8_t* pixels, uint8_t* output, uint32_t rows, uint32_t w, const DxtOptions& options) {
   if (!pixels || !output) return;
+  const dxt::ClusterSearch& search = dxt::clusterSearchBest();
+  const uint32_t blockBytes = dxtFormatBlockBytes(options.format);
   uint8_t block[64];
   for (uint64_t y = 0; y < rows; y += 4) {
     for (uint64_t x = 0; x < w; x += 4) {
       const uint32_t mask = gatherDxtBlock(pixels, w, rows, uint32_t(x), uint32_t(y), block);
-      if (alphaFlag) {
-        // libsquish writes its own alpha half to bytes 0 to 7; ours replaces it.
-        squish::CompressMasked(block, int(mask), output, squish::kDxt5);
-        compressAlphaBlockDxt5(block, mask, output);
-        output += 16;
-      } else {
-        squish::CompressMasked(block, int(mask), output, squish::kDxt1);
-        output += 8;
-      }
+      compressBlock(block, mask, options, search, output);
+      output += blockBytes;
     }
   }
+}
+
+void compressDxtRows(const uint8_t* pixels, uint8_t* output, uint32_t rows, uint32_t w, uint32_t alphaFlag) {
+  compressDxtRows(pixels, output, rows, w, dxtOptionsForAlphaFlag(alphaFlag));
 }
 
 DxtBandPlan planDxtBands(uint32_t w, uint32_t h) {
@@ -101,16 +153,14 @@ DxtBandPlan planDxtBands(uint32_t w, uint32_t h) {
   return plan;
 }
 
-std::thread startDxtWorker(const DxtBandJob& job, void*) {
-  return std::thread(compressDxtRows, job.pixels, job.output, job.rows, job.width, job.alphaFlag);
-}
+std::thread startDxtWorker(const DxtBandJob& job, void*) { return std::thread(runJob, job); }
 
-void compressDxtLevelWith(const uint8_t* pixels, uint8_t* output, uint32_t h, uint32_t w, uint32_t alphaFlag,
+void compressDxtLevelWith(const uint8_t* pixels, uint8_t* output, uint32_t h, uint32_t w, const DxtOptions& options,
                           DxtWorkerStarter start, void* context) {
   if (!pixels || !output || w == 0 || h == 0) return;
   const DxtBandPlan plan = planDxtBands(w, h);
   DxtBandJob jobs[4];
-  for (uint32_t i = 0; i < plan.count; ++i) jobs[i] = jobFor(plan.bands[i], pixels, output, w, alphaFlag);
+  for (uint32_t i = 0; i < plan.count; ++i) jobs[i] = jobFor(plan.bands[i], pixels, output, w, options);
 
   const uint32_t workerCount = plan.count - 1;
   std::thread workers[3];
@@ -134,8 +184,17 @@ void compressDxtLevelWith(const uint8_t* pixels, uint8_t* output, uint32_t h, ui
     if (running[i]) workers[i].join();
 }
 
+void compressDxtLevelWith(const uint8_t* pixels, uint8_t* output, uint32_t h, uint32_t w, uint32_t alphaFlag,
+                          DxtWorkerStarter start, void* context) {
+  compressDxtLevelWith(pixels, output, h, w, dxtOptionsForAlphaFlag(alphaFlag), start, context);
+}
+
+void compressDxtLevel(const uint8_t* pixels, uint8_t* output, uint32_t h, uint32_t w, const DxtOptions& options) {
+  compressDxtLevelWith(pixels, output, h, w, options, startDxtWorker, nullptr);
+}
+
 void compressDxtLevel(const uint8_t* pixels, uint8_t* output, uint32_t h, uint32_t w, uint32_t alphaFlag) {
-  compressDxtLevelWith(pixels, output, h, w, alphaFlag, startDxtWorker, nullptr);
+  compressDxtLevel(pixels, output, h, w, dxtOptionsForAlphaFlag(alphaFlag));
 }
 
 }  // namespace vellum

@@ -15,7 +15,7 @@ packages=(
   # Desktop loaders: gdk-pixbuf, Qt 5 and Qt 6 development files; the thumbnailer, the
   # MIME tools and a GTK viewer for their tests.
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info qtbase5-dev qt6-base-dev eog
-  python3
+  python3 hyperfine
 )
 
 sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

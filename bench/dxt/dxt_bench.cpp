@@ -1,8 +1,10 @@
 // DXT compression of a 1024 x 1024 texture level: compressDxtLevel (bands on threads, our
-// alpha encoder) against a plain one-thread loop of squish::CompressMasked over the same
-// level; and the DXT5 alpha encoder alone, against the plain exhaustive search.
+// colour fit and alpha encoder) against a plain one-thread loop of squish::CompressMasked
+// over the same level; the colour fit alone in each lane width against libsquish; and the
+// DXT5 alpha encoder alone, against the plain exhaustive search.
 //
-//   build/dxt/bench/dxt/dxt_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+//   build/native/bench/dxt/dxt_bench --benchmark_filter='Level|Squish' --benchmark_repetitions=5
+//   build/native/bench/dxt/dxt_bench --benchmark_filter=ColourFit --benchmark_repetitions=5
 //
 // The machine is shared: the level benchmarks also report the fastest repetition ("min"),
 // the figure least disturbed by other processes.
@@ -16,6 +18,7 @@
 
 #include "dxt/alpha_blocks.h"
 #include "dxt/alpha_reference.h"
+#include "dxt/colour_fit.h"
 #include "dxt/dxt_bands.h"
 #include "dxt/dxt_compress.h"
 #include "support/texture.h"
@@ -122,6 +125,43 @@ BENCHMARK(BM_CompressDxtBand)
 BENCHMARK(BM_CompressDxtLevel)->LEVEL_ARGS;
 BENCHMARK(BM_CompressDxtRowsOneThread)->LEVEL_ARGS;
 BENCHMARK(BM_SquishLoopOneThread)->LEVEL_ARGS;
+
+// The colour half alone, one thread, on the texture's top 256 rows (16 384 blocks): args
+// (implementation, kind). Implementations: 0 one float, 1 SSE2, 2 AVX2, 3 AVX-512 (skipped
+// where the processor lacks it), 4 the plain loops, 5 libsquish's CompressMasked. Kinds: 0
+// four colours (DXT5's colour half) on the RGBA texture, 1 DXT1 on the opaque texture.
+void BM_ColourFit(benchmark::State& state) {
+  const int implementation = int(state.range(0));
+  const bool dxt1 = state.range(1) != 0;
+  const Bytes& pixels = texture(dxt1);
+  const uint32_t rows = 256, count = (kSide / 4) * (rows / 4);
+  std::vector<uint8_t> blocks(size_t(count) * 64);
+  for (uint32_t b = 0; b < count; ++b) gather(pixels, 4 * (b % (kSide / 4)), 4 * (b / (kSide / 4)), &blocks[64 * b]);
+  const vellum::dxt::ClusterSearch* lanes[4] = {vellum::dxt::clusterSearchScalar(), vellum::dxt::clusterSearchSse2(),
+                                                vellum::dxt::clusterSearchAvx2(), vellum::dxt::clusterSearchAvx512()};
+  if (implementation < 4 && lanes[implementation] == nullptr) {
+    state.SkipWithError("not on this processor");
+    return;
+  }
+  const auto kind = dxt1 ? vellum::dxt::ColourBlockKind::Dxt1Opaque : vellum::dxt::ColourBlockKind::FourColour;
+  uint8_t out[16];
+  for (auto _ : state) {
+    for (uint32_t b = 0; b < count; ++b) {
+      const uint8_t* block = &blocks[64 * size_t(b)];
+      if (implementation < 4) vellum::dxt::compressColourBlock(block, 0xFFFF, kind, *lanes[implementation], out);
+      else if (implementation == 4) vellum::dxt::compressColourBlockPlain(block, 0xFFFF, kind, out);
+      else squish::CompressMasked(block, 0xFFFF, out, dxt1 ? squish::kDxt1 : squish::kDxt5);
+      benchmark::DoNotOptimize(out);
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * count);
+}
+BENCHMARK(BM_ColourFit)
+    ->ArgNames({"impl", "dxt1"})
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->ComputeStatistics("min", fastest);
 
 // The alpha encoder alone over every block of the texture.
 void BM_AlphaBlockDxt5Texture(benchmark::State& state) {
