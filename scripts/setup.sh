@@ -16,6 +16,8 @@ packages=(
   # MIME tools and a GTK viewer for their tests.
   libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info qtbase5-dev qt6-base-dev eog
   python3 hyperfine
+  # vellum encode's inputs (JPEG, WebP, TGA and BMP) and its PNG compressor.
+  libwebp-dev libstb-dev libdeflate-dev
 )
 
 sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
