@@ -11,6 +11,7 @@
 //   blp_writer      size, options word, source depth, palette count, output room, pixels
 //   level_load      a choice byte (mipmap level, GIMP thumbnail side), the BLP file
 //   library         a choice byte (layout, thumbnail side), the BLP file
+//   shell           a choice byte (thumbnail side), the BLP file (the library's seeds)
 #pragma once
 
 #include <cstddef>
@@ -26,6 +27,7 @@ int nameScanEntry(const uint8_t* data, size_t size);
 int blpWriterEntry(const uint8_t* data, size_t size);
 int levelLoadEntry(const uint8_t* data, size_t size);
 int libraryEntry(const uint8_t* data, size_t size);
+int shellEntry(const uint8_t* data, size_t size);
 
 struct FuzzEntry {
   const char* name;  // the target's name: fuzz_<name>, corpus and regression folders
@@ -37,6 +39,7 @@ constexpr FuzzEntry kFuzzEntries[] = {
     {"photoshop_read", photoshopReadEntry}, {"imagine_load", imagineLoadEntry},
     {"name_scan", nameScanEntry},           {"blp_writer", blpWriterEntry},
     {"level_load", levelLoadEntry},         {"library", libraryEntry},
+    {"shell", shellEntry},
 };
 
 }  // namespace vellum::fuzz

@@ -128,6 +128,21 @@ int describeForDecode(const vellum_file* handle, uint32_t level, BlpLevelFormat*
   return VELLUM_OK;
 }
 
+// The level a thumbnail of `side` comes from: the smallest stored level whose longer side
+// is at least `side`, or level 0 when that level cannot be read (a table entry of another
+// writer pointing nowhere useful is no reason to refuse the thumbnail). Size queries and
+// the thumbnail itself agree on it.
+uint32_t chooseThumbnailLevel(const vellum_file* handle, uint32_t side, BlpLevelFormat* format) {
+  uint32_t level = blpLevelAtLeast(handle->file.header, side);
+  bool refused = false;
+  blpDescribeLevel(handle->file, level, format, &refused);
+  if (level != 0 && (refused || format->state != BlpLevelState::Stored)) {
+    level = 0;
+    blpDescribeLevel(handle->file, 0, format);
+  }
+  return level;
+}
+
 int decodeLevel(vellum_file* handle, const BlpLevelFormat& format, BlpPixelLayout layout, uint8_t* out,
                 ptrdiff_t stride, vellum_damage* damage) {
   BlpLevelDecoder decoder;
@@ -205,6 +220,30 @@ int encode(const vellum_image* image, const vellum_encode_options* options, vell
   source.palette = image->palette;
   source.paletteCount = image->palette_count;
   source.hasAlpha = image->has_alpha != 0;
+
+  // A palette with transparency (a PNG's tRNS) is alpha a pixel over an opaque palette, as
+  // the command-line tool hands a paletted PNG to the writer: the same pixels, the same bytes.
+  std::unique_ptr<uint8_t[]> indexedAlpha;
+  uint8_t opaquePalette[kBlpPaletteBytes];
+  if (source.layout == BlpPixelLayout::Indices && source.hasAlpha) {
+    indexedAlpha = allocate(uint64_t(image->width) * image->height * 2);
+    if (!indexedAlpha) return VELLUM_ERR_NO_MEMORY;
+    const ptrdiff_t step = image->stride != 0 ? image->stride : ptrdiff_t(image->width);
+    for (uint32_t y = 0; y < image->height; ++y) {
+      const uint8_t* row = source.pixels + ptrdiff_t(y) * step;
+      uint8_t* out = indexedAlpha.get() + uint64_t(y) * image->width * 2;
+      for (uint32_t x = 0; x < image->width; ++x) {
+        out[2 * x] = row[x];
+        out[2 * x + 1] = row[x] < image->palette_count ? image->palette[4 * row[x] + 3] : 0;
+      }
+    }
+    std::memcpy(opaquePalette, image->palette, size_t(image->palette_count) * 4);
+    for (uint32_t i = 0; i < image->palette_count; ++i) opaquePalette[4 * i + 3] = 255;
+    source.layout = BlpPixelLayout::IndicesAlpha;
+    source.pixels = indexedAlpha.get();
+    source.stride = 0;
+    source.palette = opaquePalette;
+  }
 
   BlpOutput output;
   output.grow = growMalloc;
@@ -366,13 +405,13 @@ int vellum_decode_level(vellum_file* file, uint32_t level, int layout, void* pix
 int vellum_thumbnail_size(const vellum_file* file, uint32_t side, uint32_t* level, uint32_t* width,
                           uint32_t* height) {
   if (file == nullptr || side == 0) return VELLUM_ERR_ARGUMENT;
-  const BlpHeader& h = file->file.header;
-  const uint32_t chosen = blpLevelAtLeast(h, side);
-  uint32_t w = 0, hh = 0;
-  blpThumbnailSize(blpLevelSide(h.width, chosen), blpLevelSide(h.height, chosen), side, &w, &hh);
-  if (level != nullptr) *level = chosen;
+  BlpLevelFormat format;
+  chooseThumbnailLevel(file, side, &format);
+  uint32_t w = 0, h = 0;
+  blpThumbnailSize(format.width, format.height, side, &w, &h);
+  if (level != nullptr) *level = format.level;
   if (width != nullptr) *width = w;
-  if (height != nullptr) *height = hh;
+  if (height != nullptr) *height = h;
   return VELLUM_OK;
 }
 
@@ -383,17 +422,11 @@ int vellum_thumbnail(vellum_file* file, uint32_t side, int layout, void* pixels,
       (layout != VELLUM_LAYOUT_RGB && layout != VELLUM_LAYOUT_RGBA && layout != VELLUM_LAYOUT_BGRA))
     return VELLUM_ERR_ARGUMENT;
   try {
-    uint32_t level = 0, w = 0, h = 0;
-    vellum_thumbnail_size(file, side, &level, &w, &h);
     BlpLevelFormat format;
-    int status = describeForDecode(file, level, &format, damage);
-    if (status != VELLUM_OK && level != 0) {
-      // A smaller level that cannot be read is no reason to refuse the thumbnail.
-      level = 0;
-      clearDamage(damage, 0);
-      status = describeForDecode(file, 0, &format, damage);
-      blpThumbnailSize(format.width, format.height, side, &w, &h);
-    }
+    const uint32_t level = chooseThumbnailLevel(file, side, &format);
+    uint32_t w = 0, h = 0;
+    blpThumbnailSize(format.width, format.height, side, &w, &h);
+    const int status = describeForDecode(file, level, &format, damage);
     if (status != VELLUM_OK) return status;
     if (damage != nullptr) damage->level = level;
     if (width != nullptr) *width = w;

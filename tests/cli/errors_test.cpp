@@ -84,8 +84,10 @@ TEST(CliBadInput, DamagedLevelIsAnErrorUnlessSalvaged) {
     Bytes blp = readBytes(dir / "whole.blp");
     const size_t at = c.format[3] == '2' ? 20 : 28;
     const uint32_t offset = uint32_t(blp[at]) | uint32_t(blp[at + 1]) << 8 | uint32_t(blp[at + 2]) << 16 | uint32_t(blp[at + 3]) << 24;
+    const uint32_t size = uint32_t(blp[at + 64]) | uint32_t(blp[at + 65]) << 8 | uint32_t(blp[at + 66]) << 16 |
+                          uint32_t(blp[at + 67]) << 24;
     if (c.flip) {
-      for (size_t i = blp.size() - 40; i < blp.size() - 8; i += 3) blp[i] ^= 0x5A;  // inside the last scan
+      for (size_t i = offset + size / 2; i < offset + size / 2 + 30; i += 3) blp[i] ^= 0x5A;  // inside level 0's scan
     } else {
       blp.resize(offset + (blp.size() - offset) / 3);
     }

@@ -199,6 +199,22 @@ TEST(Api, ThumbnailsComeFromTheSmallestLevelLargeEnoughThroughTheBoxFilter) {
   }
 }
 
+TEST(Api, ThumbnailSizeAndThumbnailAgreeWhenTheSmallLevelCannotBeRead) {
+  // 10 x 7 paletted, level 1 (5 x 3) pointing into the header: the thumbnail falls back to
+  // level 0, whose 5-pixel thumbnail is 5 x 4; the size query must say so.
+  Bytes file = encode(pattern(10, 7, false), 10, 7, false, VELLUM_BLP2_PALETTED8);
+  file[24] = 100, file[25] = 0, file[26] = 0, file[27] = 0;
+  Opened o(file);
+  uint32_t level = 9, w = 0, h = 0, tw = 0, th = 0;
+  ASSERT_EQ(vellum_thumbnail_size(o.file, 5, &level, &w, &h), VELLUM_OK);
+  EXPECT_EQ(level, 0u);
+  Bytes thumb(size_t(w) * h * 4 + 64, 0xEE);
+  ASSERT_EQ(vellum_thumbnail(o.file, 5, VELLUM_LAYOUT_RGBA, thumb.data(), w * 4, &tw, &th, nullptr), VELLUM_OK);
+  EXPECT_EQ(tw, w);
+  EXPECT_EQ(th, h);
+  EXPECT_EQ(thumb[w * h * 4], 0xEE);
+}
+
 TEST(Api, Refusals) {
   vellum_file* file = nullptr;
   const Bytes garbage(400, 'x');

@@ -40,7 +40,10 @@ so=$(find "$libdir" -name 'libvellum.so.1' -print -quit)
 exported=$(nm -D --defined-only "$so" | awk '{print $3}' | grep -v '^VELLUM_1$' || true)
 stray=$(grep -v '^vellum_' <<<"$exported" || true)
 if [ -n "$stray" ]; then echo "libvellum.so.1 exports more than vellum_*:"; echo "$stray" | head; exit 1; fi
-[ "$(grep -c '^vellum_' <<<"$exported")" -ge 20 ] || { echo "too few vellum_* symbols exported"; exit 1; }
+# ... and every function the header declares.
+declared=$(grep -o 'VELLUM_API [^(]*(' "$prefix/include/vellum/vellum.h" | grep -o 'vellum_[a-z0-9_]*' | sort)
+missing=$(comm -23 <(echo "$declared") <(sed 's/@.*//' <<<"$exported" | sort))
+if [ -n "$missing" ]; then echo "declared but not exported:"; echo "$missing"; exit 1; fi
 soname=$(objdump -p "$so" | awk '/SONAME/ {print $2}')
 [ "$soname" = libvellum.so.1 ] || { echo "SONAME is $soname"; exit 1; }
 echo "install check passed"
