@@ -155,8 +155,10 @@ bool outputIsAnInput(const Settings& s, const Job& job, std::string* which) {
     struct stat os;
     const bool outExists = stat(out.c_str(), &os) == 0;
     for (const std::string& in : ins) {
+      // A missing input is reported as such when the job runs.
       struct stat is;
-      if (out == in || (outExists && stat(in.c_str(), &is) == 0 && sameFile(os, is))) {
+      if (stat(in.c_str(), &is) != 0) continue;
+      if (out == in || (outExists && sameFile(os, is))) {
         *which = out;
         return true;
       }
@@ -249,7 +251,9 @@ int runBatch(const Settings& s) {
   if (s.haveOutput) {
     const bool several = inputs.size() > 1 || s.recursive;
     const bool folderNamed = s.output.back() == '/' || isFolder(s.output);
-    if (several && !folderNamed)
+    // A name that exists as a file, or that reads like an output file (out.blp), is no
+    // folder: refused rather than made into one.
+    if (several && !folderNamed && (pathExists(s.output) || hasExtension(s.output, outExtension)))
       return usageFailure(s.output + ": several inputs need an output folder" +
                           (pathExists(s.output) ? std::string(", and this is a file")
                                                 : std::string(" (end the name in '/' to create one)")));

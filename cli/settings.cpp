@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #ifndef VELLUM_VERSION
 #define VELLUM_VERSION "unknown"
@@ -195,8 +196,8 @@ const char* commandName(Command c) {
 }
 
 const char kExitText[] =
-    "Exit status: 0 success, 1 bad input (or compare below --min-psnr), 2 usage error,\n"
-    "3 an output cannot be written (or exists without --force), 4 out of memory.\n";
+    "Exit status: 0 success, 1 bad input (or compare below --min-psnr), 2 usage\n"
+    "error, 3 an output cannot be written (or exists without --force), 4 out of memory.\n";
 
 void printGeneralHelp() {
   std::fputs("Usage: vellum COMMAND [OPTION]... FILE...\n"
@@ -221,15 +222,26 @@ void printCommandHelp(Command c) {
     std::string left = o.shortName ? std::string("  -") + o.shortName + ", --" : std::string("      --");
     left += o.longName;
     if (o.value) left += std::string("=") + o.value;
+    // The text wrapped at 80 columns beside a 26-column left part.
     std::string help = o.help;
-    size_t nl = help.find('\n');
-    const std::string first = help.substr(0, nl);
-    if (left.size() < 26) {
-      std::printf("%-26s%s\n", left.c_str(), first.c_str());
-    } else {
-      std::printf("%s\n%-26s%s\n", left.c_str(), "", first.c_str());
+    for (char& c : help)
+      if (c == '\n') c = ' ';
+    std::vector<std::string> lines(1);
+    size_t start = 0;
+    while (start < help.size()) {
+      size_t end = help.find(' ', start);
+      if (end == std::string::npos) end = help.size();
+      const std::string word = help.substr(start, end - start);
+      if (!lines.back().empty() && lines.back().size() + 1 + word.size() > 54) lines.emplace_back();
+      lines.back() += (lines.back().empty() ? "" : " ") + word;
+      start = end + 1;
     }
-    if (nl != std::string::npos) std::printf("%-26s%s\n", "", help.substr(nl + 1).c_str());
+    if (left.size() < 26) {
+      std::printf("%-26s%s\n", left.c_str(), lines[0].c_str());
+    } else {
+      std::printf("%s\n%-26s%s\n", left.c_str(), "", lines[0].c_str());
+    }
+    for (size_t i = 1; i < lines.size(); ++i) std::printf("%-26s%s\n", "", lines[i].c_str());
   }
   std::fputs("\n", stdout);
   std::fputs(kExitText, stdout);
