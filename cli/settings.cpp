@@ -197,7 +197,8 @@ const char* commandName(Command c) {
 
 const char kExitText[] =
     "Exit status: 0 success, 1 bad input (or compare below --min-psnr), 2 usage\n"
-    "error, 3 an output cannot be written (or exists without --force), 4 out of memory.\n";
+    "error, 3 an output cannot be written (or exists without --force), 4 out of\n"
+    "memory.\n";
 
 void printGeneralHelp() {
   std::fputs("Usage: vellum COMMAND [OPTION]... FILE...\n"
