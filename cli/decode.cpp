@@ -3,6 +3,7 @@
 // palette, levels without alpha as RGB, the others as RGBA. A damaged level is an error
 // (nothing is written) unless --salvage asks for what could be recovered.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -94,13 +95,20 @@ Outcome decodeLevel(vellum_file* file, uint32_t level, bool nameLevel, const std
   done.subject = input;
 
   uint8_t palette[256][3] = {};
+  uint32_t paletteCount = 256;
   if (layout == VELLUM_LAYOUT_INDICES) {
     uint8_t entries[1024];
     vellum_get_palette(file, entries);
     for (int i = 0; i < 256; ++i) std::memcpy(palette[i], entries + 4 * i, 3);
+    // Entries of four zero bytes at the end that no pixel uses are those the writer leaves
+    // undefined (a source palette of fewer entries): the PNG's palette ends before them, so
+    // that encoding it again gives the same file.
+    uint32_t used = 0;
+    for (uint64_t i = 0; i < rowBytes * info.height; ++i) used = std::max<uint32_t>(used, pixelsBuffer[i] + 1u);
+    while (paletteCount > used && paletteCount > 1 && loadU32(entries + 4 * (paletteCount - 1)) == 0) --paletteCount;
   }
   DecodedLevel decoded{pixelsBuffer.get(), rowBytes};
-  if (!writePng(out.file, info.width, info.height, colourType, palette, 256, levelRow, &decoded, settings.pngLevel, &error)) {
+  if (!writePng(out.file, info.width, info.height, colourType, palette, paletteCount, levelRow, &decoded, settings.pngLevel, &error)) {
     abandonOutput(&out);
     return failure(error == "not enough memory" ? kExitNoMemory : kExitCannotWrite, output, error);
   }

@@ -18,6 +18,8 @@ packages=(
   python3 hyperfine
   # vellum encode's inputs (JPEG, WebP, TGA and BMP) and its PNG compressor.
   libwebp-dev libstb-dev libdeflate-dev
+  # Test oracles of its inputs and outputs: Pillow decodes them independently.
+  python3-pil
 )
 
 sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
