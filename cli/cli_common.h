@@ -28,6 +28,7 @@ struct Outcome {
   std::string subject;    // the file the message is about (input or output)
   std::string message;    // the reason, without the file name
   std::string warning;    // something the user should know although the file succeeded
+  bool skipped = false;   // --skip-existing / --newer left it
   uint32_t outputs = 0;   // files written
   uint64_t bytesWritten = 0;
 };

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "cli/cli_common.h"
 #include "cli/settings.h"
@@ -13,7 +14,9 @@ namespace vellum::cli {
 struct Job {
   std::string input;
   std::string output;       // the output name (decode --all-levels derives one per level)
-  bool makeFolder = false;  // create the output's folder when missing (-o DIR)
+  bool makeFolder = true;   // create the output's folders when missing
+  bool replace = false;     // replace an existing output (--force, or --newer on an older one)
+  std::vector<std::string> levelInputs;  // encode --levels: level 0, 1, ... (input is level 0)
 };
 
 Outcome infoFile(const Job& job, const Settings& settings, std::string* text);
@@ -28,6 +31,13 @@ int runCompare(const Settings& settings);
 
 // Checks that an input exists and is a regular file; the reason otherwise.
 bool checkInputFile(const std::string& path, Outcome* outcome);
+
+// The names decode --all-levels gives level k's PNG: NAME.mipK.png from NAME.png.
+std::string levelFileName(const std::string& output, uint32_t level);
+
+// A warning for sides that are not powers of two ("" when both are), which engines expect
+// of mipmapped textures.
+std::string sideWarning(uint32_t width, uint32_t height);
 
 // The project's demo texture: bricks of varied colour, noise, a soft hole and hard-edged
 // transparent mortar in one corner. width * height R, G, B, A pixels, integer arithmetic

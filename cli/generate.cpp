@@ -99,8 +99,12 @@ int runGenerate(const Settings& s) {
   makeDemoTexture(image.width, image.height, image.pixels.get());
   OutputFile out;
   std::string error;
-  int rc = beginOutput(s.output, s.force, false, &out, &error);
-  if (rc == kExitOk && !writePng(out.file, image.width, image.height, 6, nullptr, 0, rgbaRow, &image, &error)) {
+  if (!hasExtension(s.output, ".png")) {
+    std::fprintf(stderr, "vellum: %s: generate writes a PNG file: name it *.png\n", s.output.c_str());
+    return kExitUsage;
+  }
+  int rc = beginOutput(s.output, s.force, true, &out, &error);
+  if (rc == kExitOk && !writePng(out.file, image.width, image.height, kPngRgba, nullptr, 0, rgbaRow, &image, s.pngLevel, &error)) {
     abandonOutput(&out);
     rc = kExitCannotWrite;
   }

@@ -118,7 +118,7 @@ Outcome infoFile(const Job& job, const Settings& settings, std::string* text) {
   }
 
   Outcome result;
-  std::string level0Damage;
+  std::string level0Damage, report;
   bool first = true;
   for (uint32_t k = 0; k < 16; ++k) {
     vellum_level_info level;
@@ -136,6 +136,12 @@ Outcome infoFile(const Job& job, const Settings& settings, std::string* text) {
         result = failure(kExitBadInput, job.input, "mipmap level " + std::to_string(k) + ": " + found);
       if (!verifyError && !found.empty())
         result.warning += (result.warning.empty() ? "" : "; ") + ("mipmap level " + std::to_string(k) + ": " + found);
+    }
+    if (!damage.empty()) {
+      const bool isError = level.damage != 0 || verifyError;
+      std::snprintf(line, sizeof line, "%s{\"level\":%u,\"error\":%s,\"message\":", report.empty() ? "" : ",", k,
+                    isError ? "true" : "false");
+      report += line + jsonString(damage) + "}";
     }
     if (k == 0 && level.damage != 0) level0Damage = "level 0 " + damage;
     if (k == 0 && verifyError) level0Damage = "level 0: " + damage;
@@ -160,8 +166,17 @@ Outcome infoFile(const Job& job, const Settings& settings, std::string* text) {
     }
     first = false;
   }
-  if (settings.json) out += "]}\n";
+  if (settings.json) {
+    // The damage report: every finding of the table (and, with --verify, of the decodes),
+    // level by level, errors apart from warnings.
+    out += "]";
+    if (!report.empty()) out += ",\"damage\":[" + report + "]";
+    out += "}\n";
+  }
   *text = out;
+  const std::string sides = sideWarning(info.width, info.height);
+  if (!sides.empty() && info.chain_length > 1 && level0Damage.empty())
+    result.warning += (result.warning.empty() ? "" : "; ") + sides;
   // Level 0 is the image: when it is damaged the file is.
   if (!level0Damage.empty()) return failure(kExitBadInput, job.input, level0Damage);
   return result;

@@ -1,5 +1,6 @@
 #include "cli/output_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "cli/cli_common.h"
 
@@ -59,7 +61,7 @@ void setSlotPath(int slot, const std::string& path) {
   gSlots[slot].used.store(true);
 }
 
-// Six characters that differ between calls, threads and processes.
+// Six characters that differ between calls and threads.
 std::string uniqueSuffix() {
   static std::atomic<uint32_t> counter{0};
   uint64_t mix = uint64_t(getpid()) * 0x9E3779B97F4A7C15ull ^ uint64_t(counter++) * 0xBF58476D1CE4E5B9ull ^
@@ -68,6 +70,50 @@ std::string uniqueSuffix() {
   std::string s;
   for (int i = 0; i < 6; ++i, mix /= 36) s += kChars[mix % 36];
   return s;
+}
+
+// Temporary files of `name` in `folder` left by runs that no longer run: their names carry
+// the writer's process id (.NAME.vellum-PID-XXXXXX), and a file whose process is gone is
+// removed. A process that still runs keeps its file, so two runs side by side never delete
+// each other's work.
+void removeStaleTemporaries(const std::string& folder, const std::string& name) {
+  const std::string prefix = "." + name + ".vellum-";
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::string> stale;
+  while (dirent* entry = readdir(dir)) {
+    const std::string n = entry->d_name;
+    if (n.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string rest = n.substr(prefix.size());
+    const size_t dash = rest.find('-');
+    if (dash == 0 || dash == std::string::npos || dash > 10 || rest.size() != dash + 7) continue;
+    long long pid = 0;
+    bool digits = true;
+    for (size_t i = 0; i < dash; ++i) {
+      if (rest[i] < '0' || rest[i] > '9') digits = false;
+      else pid = pid * 10 + (rest[i] - '0');
+    }
+    if (!digits || pid <= 0 || pid > INT32_MAX || pid_t(pid) == getpid()) continue;
+    if (kill(pid_t(pid), 0) != 0 && errno == ESRCH) stale.push_back(joinPath(folder, n));
+  }
+  closedir(dir);
+  for (const std::string& path : stale) unlink(path.c_str());
+}
+
+// Where a symbolic link finally points (the path itself when it is no link). Relative
+// targets are taken from the link's folder; a loop ends after 40 links.
+std::string followLinks(const std::string& path) {
+  std::string current = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    std::string target(size_t(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+    const ssize_t n = readlink(current.c_str(), &target[0], target.size());
+    if (n <= 0 || size_t(n) >= target.size()) return current;
+    target.resize(size_t(n));
+    current = target[0] == '/' ? target : joinPath(dirName(current), target);
+  }
+  return current;
 }
 
 void releaseSlot(int slot) {
@@ -111,8 +157,10 @@ bool makeFolders(const std::string& path, int* errorNumber) {
   return true;
 }
 
-int beginOutput(const std::string& path, bool force, bool makeFolder, OutputFile* out, std::string* error) {
+int beginOutput(const std::string& requested, bool force, bool makeFolder, OutputFile* out, std::string* error) {
   *out = OutputFile{};
+  // Replacing a symbolic link writes its target: the link stays a link.
+  const std::string path = force ? followLinks(requested) : requested;
   out->path = path;
   struct stat st;
   if (stat(path.c_str(), &st) == 0) {
@@ -124,6 +172,11 @@ int beginOutput(const std::string& path, bool force, bool makeFolder, OutputFile
       *error = "already exists (use --force to overwrite)";
       return kExitCannotWrite;
     }
+    out->keepMode = true;
+    out->mode = st.st_mode & 07777;
+  } else if (!force && pathExists(path)) {
+    *error = "already exists (a symbolic link; use --force to write its target)";
+    return kExitCannotWrite;
   }
   const std::string folder = dirName(path);
   int folderError = 0;
@@ -131,9 +184,10 @@ int beginOutput(const std::string& path, bool force, bool makeFolder, OutputFile
     *error = "cannot create folder " + folder + ": " + systemError(folderError);
     return kExitCannotWrite;
   }
+  removeStaleTemporaries(folder, baseName(path));
   // The name is registered for the interrupt handler before the file exists, so that no
   // moment leaves a temporary file the handler does not know.
-  const std::string stem = joinPath(folder, "." + baseName(path) + ".vellum-");
+  const std::string stem = joinPath(folder, "." + baseName(path) + ".vellum-" + std::to_string(getpid()) + "-");
   out->slot = takeSlot(stem + "000000");
   int fd = -1;
   std::string name;
@@ -150,7 +204,7 @@ int beginOutput(const std::string& path, bool force, bool makeFolder, OutputFile
     return kExitCannotWrite;
   }
   out->tempPath = name;
-  fchmod(fd, gCreateMode);
+  fchmod(fd, out->keepMode ? out->mode : gCreateMode);
   out->file = fdopen(fd, "wb");
   if (out->file == nullptr) {
     int e = errno;

@@ -16,14 +16,18 @@ struct OutputFile {
   std::FILE* file = nullptr;
   int slot = -1;         // entry in the interrupt clean-up list
   uint64_t bytes = 0;    // size of the committed file
+  bool keepMode = false; // replacing a file: its permission bits are kept
+  uint32_t mode = 0;
 };
 
 // Installs the signal handlers that remove open temporary files. Call once, early.
 void installInterruptCleanup();
 
 // Checks that `path` may be written (no existing file unless force; creates the folder
-// when `makeFolder`) and opens a temporary file beside it. Returns an exit code, with the
-// reason in *error.
+// when `makeFolder`) and opens a temporary file beside it, named .NAME.vellum-PID-XXXXXX
+// (temporary files of NAME whose process no longer runs are removed first). With force a
+// symbolic link is followed: its target is replaced, keeping the target's mode. Returns an
+// exit code, with the reason in *error.
 int beginOutput(const std::string& path, bool force, bool makeFolder, OutputFile* out, std::string* error);
 
 // Flushes, closes and moves the temporary file to its final name (without replacing a

@@ -1,12 +1,15 @@
 #include "cli/png_io.h"
 
+#include <libdeflate.h>
 #include <spng.h>
 
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
 #include <new>
 
 #include "cli/cli_common.h"
+#include "cli/image_input.h"
 #include "core/blp_reader.h"
 
 namespace vellum::cli {
@@ -18,10 +21,8 @@ constexpr size_t kChunkLimit = size_t(64) << 20;
 
 struct SpngContext {
   spng_ctx* ctx = nullptr;
-  std::FILE* file = nullptr;
   ~SpngContext() {
     if (ctx != nullptr) spng_ctx_free(ctx);
-    if (file != nullptr) std::fclose(file);
   }
 };
 
@@ -31,23 +32,16 @@ std::string spngReason(int code) {
   return std::string("corrupt PNG file (") + spng_strerror(code) + ")";
 }
 
-// Opens the file and reads the header. Fails on a missing file, a non-PNG or a size above
-// the limit, before any pixel memory is taken.
-int openPng(const std::string& path, uint64_t maxPixels, SpngContext* png, spng_ihdr* ihdr,
+// Reads the header of a PNG in memory. Fails on a non-PNG or a size above the limit,
+// before any pixel memory is taken.
+int openPng(const uint8_t* data, size_t size, uint64_t maxPixels, SpngContext* png, spng_ihdr* ihdr,
             std::string* error) {
-  png->file = std::fopen(path.c_str(), "rb");
-  if (png->file == nullptr) {
-    *error = systemError(errno);
-    return kExitBadInput;
-  }
   // Tell "not a PNG" from "a damaged PNG" by the signature alone.
   static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  uint8_t start[8] = {};
-  if (std::fread(start, 1, 8, png->file) != 8 || std::memcmp(start, kSignature, 8) != 0) {
+  if (size < 8 || std::memcmp(data, kSignature, 8) != 0) {
     *error = "not a PNG file";
     return kExitBadInput;
   }
-  std::rewind(png->file);
   png->ctx = spng_ctx_new(0);
   if (png->ctx == nullptr) {
     *error = "not enough memory";
@@ -55,7 +49,7 @@ int openPng(const std::string& path, uint64_t maxPixels, SpngContext* png, spng_
   }
   spng_set_chunk_limits(png->ctx, kChunkLimit, kChunkLimit);
   spng_set_crc_action(png->ctx, SPNG_CRC_ERROR, SPNG_CRC_ERROR);
-  int rc = spng_set_png_file(png->ctx, png->file);
+  int rc = spng_set_png_buffer(png->ctx, data, size);
   if (rc == 0) rc = spng_get_ihdr(png->ctx, ihdr);
   if (rc != 0) {
     *error = spngReason(rc);
@@ -159,10 +153,10 @@ int decodeIndices(SpngContext* png, const spng_ihdr& ihdr, bool alpha, const spn
 
 }  // namespace
 
-int readPng(const std::string& path, uint64_t maxPixels, PngPicture* picture, std::string* error) {
+int readPngMemory(const uint8_t* data, size_t size, uint64_t maxPixels, InputPicture* picture, std::string* error) {
   SpngContext png;
   spng_ihdr ihdr{};
-  int rc = openPng(path, maxPixels, &png, &ihdr, error);
+  int rc = openPng(data, size, maxPixels, &png, &ihdr, error);
   if (rc != kExitOk) return rc;
 
   picture->width = ihdr.width;
@@ -228,56 +222,136 @@ int readPng(const std::string& path, uint64_t maxPixels, PngPicture* picture, st
   return kExitOk;
 }
 
-int readPngRgba(const std::string& path, uint64_t maxPixels, RgbaImage* image, std::string* error) {
-  SpngContext png;
-  spng_ihdr ihdr{};
-  int rc = openPng(path, maxPixels, &png, &ihdr, error);
-  if (rc != kExitOk) return rc;
-  spng_trns trns{};
-  image->width = ihdr.width;
-  image->height = ihdr.height;
-  image->hasAlpha = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
-                    ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA || spng_get_trns(png.ctx, &trns) == 0;
-  return decodeRgba8(&png, ihdr, &image->pixels, error);
+namespace {
+
+// Sum of the bytes as signed values: the usual estimate of how well a filtered row
+// compresses (smaller is better).
+uint64_t rowCost(const uint8_t* row, uint64_t n) {
+  uint64_t sum = 0;
+  for (uint64_t i = 0; i < n; ++i) sum += row[i] < 128 ? row[i] : 256 - row[i];
+  return sum;
 }
+
+inline uint8_t paeth(uint8_t a, uint8_t b, uint8_t c) {
+  const int p = int(a) + int(b) - int(c);
+  const int pa = p > a ? p - a : a - p, pb = p > b ? p - b : b - p, pc = p > c ? p - c : c - p;
+  return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+}
+
+// Filters one row with filter `type` (1 sub, 2 up, 3 average, 4 Paeth) into `out`.
+void filterRow(int type, const uint8_t* row, const uint8_t* above, uint64_t n, uint32_t bpp, uint8_t* out) {
+  for (uint64_t i = 0; i < n; ++i) {
+    const uint8_t a = i >= bpp ? row[i - bpp] : 0, b = above[i], c = i >= bpp ? above[i - bpp] : 0;
+    uint8_t predictor = 0;
+    switch (type) {
+      case 1: predictor = a; break;
+      case 2: predictor = b; break;
+      case 3: predictor = uint8_t((unsigned(a) + unsigned(b)) >> 1); break;
+      default: predictor = paeth(a, b, c); break;
+    }
+    out[i] = uint8_t(row[i] - predictor);
+  }
+}
+
+void putU32Be(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v >> 24);
+  p[1] = uint8_t(v >> 16);
+  p[2] = uint8_t(v >> 8);
+  p[3] = uint8_t(v);
+}
+
+bool writeChunk(std::FILE* file, const char* type, const uint8_t* data, uint64_t size) {
+  uint8_t head[8];
+  putU32Be(head, uint32_t(size));
+  std::memcpy(head + 4, type, 4);
+  uint32_t crc = libdeflate_crc32(0, head + 4, 4);
+  if (size > 0) crc = libdeflate_crc32(crc, data, size_t(size));
+  uint8_t tail[4];
+  putU32Be(tail, crc);
+  return std::fwrite(head, 1, 8, file) == 8 && (size == 0 || std::fwrite(data, 1, size_t(size), file) == size_t(size)) &&
+         std::fwrite(tail, 1, 4, file) == 4;
+}
+
+}  // namespace
 
 bool writePng(std::FILE* file, uint32_t width, uint32_t height, uint8_t colourType,
               const uint8_t (*paletteRgb)[3], uint32_t paletteCount, PngRowSource row,
-              void* context, std::string* error) {
-  const uint32_t channels = colourType == SPNG_COLOR_TYPE_INDEXED ? 1 : colourType == SPNG_COLOR_TYPE_TRUECOLOR ? 3 : 4;
+              void* context, int level, std::string* error) {
+  const uint32_t channels = colourType == 3 ? 1 : colourType == 2 ? 3 : 4;
   const uint64_t rowBytes = uint64_t(width) * channels;
-  std::unique_ptr<uint8_t[]> rowBuffer = allocateBytes(rowBytes);
-  spng_ctx* ctx = rowBuffer ? spng_ctx_new(SPNG_CTX_ENCODER) : nullptr;
-  if (ctx == nullptr) {
+  const uint64_t filteredBytes = (rowBytes + 1) * height;
+  if (filteredBytes > uint64_t(SIZE_MAX) / 2 || filteredBytes > (uint64_t(1) << 40)) {
+    *error = "image too large for a PNG here";
+    return false;
+  }
+  std::unique_ptr<uint8_t[]> rows = allocateBytes(rowBytes * 2);
+  std::unique_ptr<uint8_t[]> trial = allocateBytes(rowBytes * 4);
+  std::unique_ptr<uint8_t[]> filtered = allocateBytes(filteredBytes);
+  if (!rows || !trial || !filtered) {
     *error = "not enough memory";
     return false;
   }
-  spng_ihdr ihdr{};
-  ihdr.width = width;
-  ihdr.height = height;
-  ihdr.bit_depth = 8;
-  ihdr.color_type = colourType;
-  int rc = spng_set_png_file(ctx, file);
-  if (rc == 0) rc = spng_set_ihdr(ctx, &ihdr);
-  if (rc == 0 && colourType == SPNG_COLOR_TYPE_INDEXED) {
-    spng_plte plte{};
-    plte.n_entries = paletteCount;
-    for (uint32_t i = 0; i < paletteCount; ++i) {
-      plte.entries[i].red = paletteRgb[i][0];
-      plte.entries[i].green = paletteRgb[i][1];
-      plte.entries[i].blue = paletteRgb[i][2];
+  // Every row through the filter of the lowest estimated cost (ties to the lower type);
+  // paletted rows are left unfiltered, as indices have no order a predictor could use.
+  uint8_t* current = rows.get();
+  uint8_t* above = rows.get() + rowBytes;
+  std::memset(above, 0, size_t(rowBytes));
+  for (uint32_t y = 0; y < height; ++y) {
+    row(context, y, current);
+    uint8_t* out = filtered.get() + uint64_t(y) * (rowBytes + 1);
+    int best = 0;
+    std::memcpy(out + 1, current, size_t(rowBytes));
+    if (colourType != 3 && level > 0) {
+      uint64_t bestCost = rowCost(current, rowBytes);
+      for (int type = 1; type <= 4; ++type) {
+        uint8_t* candidate = trial.get() + uint64_t(type - 1) * rowBytes;
+        filterRow(type, current, above, rowBytes, channels, candidate);
+        const uint64_t cost = rowCost(candidate, rowBytes);
+        if (cost < bestCost) bestCost = cost, best = type;
+      }
+      if (best != 0) std::memcpy(out + 1, trial.get() + uint64_t(best - 1) * rowBytes, size_t(rowBytes));
     }
-    rc = spng_set_plte(ctx, &plte);
+    out[0] = uint8_t(best);
+    std::swap(current, above);
   }
-  if (rc == 0) rc = spng_encode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE);
-  for (uint32_t y = 0; rc == 0 && y < height; ++y) {
-    row(context, y, rowBuffer.get());
-    rc = spng_encode_row(ctx, rowBuffer.get(), size_t(rowBytes));
-    if (rc == SPNG_EOI && y + 1 == height) rc = 0;
+  rows.reset();
+  trial.reset();
+
+  // The whole filtered image in one zlib stream: one compressor on one thread, so the
+  // bytes depend on nothing but the pixels and the level.
+  libdeflate_compressor* compressor = libdeflate_alloc_compressor(level);
+  const size_t bound = compressor ? libdeflate_zlib_compress_bound(compressor, size_t(filteredBytes)) : 0;
+  std::unique_ptr<uint8_t[]> compressed = compressor ? allocateBytes(bound) : nullptr;
+  size_t compressedBytes = compressed ? libdeflate_zlib_compress(compressor, filtered.get(), size_t(filteredBytes),
+                                                                 compressed.get(), bound)
+                                      : 0;
+  if (compressor != nullptr) libdeflate_free_compressor(compressor);
+  filtered.reset();
+  if (compressedBytes == 0) {
+    *error = "not enough memory";
+    return false;
   }
-  spng_ctx_free(ctx);
-  if (rc != 0) {
-    *error = rc == SPNG_IO_ERROR ? systemError(errno) : std::string("PNG encoder: ") + spng_strerror(rc);
+
+  static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  uint8_t ihdr[13];
+  putU32Be(ihdr, width);
+  putU32Be(ihdr + 4, height);
+  ihdr[8] = 8;  // bits a sample
+  ihdr[9] = colourType;
+  ihdr[10] = ihdr[11] = ihdr[12] = 0;  // deflate, adaptive filtering, not interlaced
+  bool ok = std::fwrite(kSignature, 1, 8, file) == 8 && writeChunk(file, "IHDR", ihdr, 13);
+  if (ok && colourType == 3) {
+    uint8_t plte[768];
+    for (uint32_t i = 0; i < paletteCount; ++i) std::memcpy(plte + 3 * i, paletteRgb[i], 3);
+    ok = writeChunk(file, "PLTE", plte, 3 * uint64_t(paletteCount));
+  }
+  // IDAT chunks of at most 1 MiB, so that no chunk length comes near 2^31.
+  constexpr uint64_t kChunk = uint64_t(1) << 20;
+  for (uint64_t at = 0; ok && at < compressedBytes; at += kChunk)
+    ok = writeChunk(file, "IDAT", compressed.get() + at, std::min<uint64_t>(kChunk, compressedBytes - at));
+  if (ok) ok = writeChunk(file, "IEND", nullptr, 0);
+  if (!ok) {
+    *error = systemError(errno ? errno : EIO);
     return false;
   }
   return true;

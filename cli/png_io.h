@@ -18,7 +18,7 @@ namespace vellum::cli {
 //   palette with tRNS             -> IndicesAlpha: index and the entry's tRNS alpha
 //   RGB, RGBA                     -> Rgba (alpha meant for RGBA and RGB with tRNS)
 // 16-bit samples are reduced to their high byte.
-struct PngPicture {
+struct InputPicture {
   uint32_t width = 0;
   uint32_t height = 0;
   uint8_t colourType = 0;     // as stored: 0 grey, 2 RGB, 3 palette, 4 grey + alpha, 6 RGBA
@@ -32,25 +32,30 @@ struct PngPicture {
   std::unique_ptr<uint8_t[]> pixels;
 };
 
-// Reads a PNG file. The size is checked against maxPixels before the pixels are allocated.
-// Returns an exit code (kExitOk on success) and on failure the reason in *error.
-int readPng(const std::string& path, uint64_t maxPixels, PngPicture* picture, std::string* error);
-
-// Reads a PNG, BLP level 0 or PNG, as plain R, G, B, A pixels (for comparisons).
+// Reads any image `encode` takes (image_input.h) as plain R, G, B, A pixels, or a BLP's
+// level as the library delivers it (for comparisons).
 struct RgbaImage {
   uint32_t width = 0;
   uint32_t height = 0;
   bool hasAlpha = false;
   std::unique_ptr<uint8_t[]> pixels;  // R, G, B, A
 };
-int readPngRgba(const std::string& path, uint64_t maxPixels, RgbaImage* image, std::string* error);
+
+// Expands a picture (any layout) into R, G, B, A in place of its pixels.
+void pictureToRgba(InputPicture* picture, RgbaImage* image);
 
 // Writes a PNG of 8-bit samples: colour type 2 (RGB), 3 (palette, with `paletteRgb` of
 // `paletteCount` entries) or 6 (RGBA). Rows come from `row(context, y, destination)` in
-// order, so that no whole image needs to be held. Returns false with *error on failure.
+// order. Each true-colour row takes the filter whose bytes have the smallest sum of
+// magnitudes (paletted rows none); the filtered image is compressed whole by libdeflate at
+// `level` (0 stored ... 9), on the calling thread: the bytes depend only on the pixels and
+// the level. Level 2 writes a 4096 x 4096 texture about ten times faster than zlib's
+// default level did, for files a few per cent larger (docs/cli.md has the figures).
+// Returns false with *error on failure.
+constexpr uint8_t kPngRgb = 2, kPngPalette = 3, kPngRgba = 6;
 using PngRowSource = void (*)(void* context, uint32_t y, uint8_t* destination);
 bool writePng(std::FILE* file, uint32_t width, uint32_t height, uint8_t colourType,
               const uint8_t (*paletteRgb)[3], uint32_t paletteCount, PngRowSource row,
-              void* context, std::string* error);
+              void* context, int level, std::string* error);
 
 }  // namespace vellum::cli

@@ -63,19 +63,20 @@ bool ensureCapacity(BlpOutput* output, uint64_t needed) {
 // Builds the palette of a true-colour source from level 0 and returns how many entries
 // the builder filled.
 uint32_t buildPalette(const SaveImage& image, QuantizerKind quantizer) {
-  const uint64_t count = uint64_t(image.width) * image.height;
+  const uint64_t count = image.palettePixels != nullptr ? image.palettePixelCount : uint64_t(image.width) * image.height;
+  const uint8_t* pixels = image.palettePixels != nullptr ? image.palettePixels : image.pixels;
   uint8_t* palette = image.palette;
   switch (quantizer) {
     case QuantizerKind::NeuQuant100:
     case QuantizerKind::NeuQuant128:
       if (count > 503) {
-        neuQuantPalette(image.pixels, count, palette, quantizer == QuantizerKind::NeuQuant100 ? 100 : 128);
+        neuQuantPalette(pixels, count, palette, quantizer == QuantizerKind::NeuQuant100 ? 100 : 128);
         return 256;
       }
       break;
     case QuantizerKind::Dl3Fast:
     case QuantizerKind::Dl3Slow: {
-      uint32_t n = dl3Palette(image.pixels, count, palette,
+      uint32_t n = dl3Palette(pixels, count, palette,
                               quantizer == QuantizerKind::Dl3Fast ? Dl3Cells::Fast : Dl3Cells::Slow);
       if (n >= 256) return 256;
       break;
@@ -83,7 +84,7 @@ uint32_t buildPalette(const SaveImage& image, QuantizerKind quantizer) {
     default:
       break;
   }
-  return medianCutPalette(palette, image.pixels, count);
+  return medianCutPalette(palette, pixels, count);
 }
 
 struct JpegStore {
@@ -125,7 +126,58 @@ BlpStatus encodeJpegLevel(JpegEncodeContext* ctx, BlpOutput* output, uint64_t po
   }
 }
 
+// The pixels of a DXT level (red, green, blue, alpha), for filtering the levels below it.
+void decodeDxtLevel(const uint8_t* blocks, DxtVariant variant, uint32_t w, uint32_t h, uint8_t* pixels) {
+  const uint32_t blockBytes = dxtBlockBytes(variant);
+  uint8_t block[64];
+  for (uint32_t by = 0; by < (h + 3) / 4; ++by) {
+    for (uint32_t bx = 0; bx < (w + 3) / 4; ++bx, blocks += blockBytes) {
+      decodeDxtBlock(blocks, variant, block);
+      for (uint32_t y = 0; y < 4 && 4 * by + y < h; ++y)
+        for (uint32_t x = 0; x < 4 && 4 * bx + x < w; ++x)
+          std::memcpy(pixels + (uint64_t(4 * by + y) * w + 4 * bx + x) * 4, block + 4 * (4 * y + x), 4);
+    }
+  }
+}
+
+// The block format and the header's alphaDepth and alphaType of DXT content. `a` is the
+// output's alpha depth as the dialog's rule gives it (0 or 8).
+struct DxtHeaderChoice {
+  DxtOptions options;
+  uint8_t alphaDepth;
+  uint8_t alphaType;
+};
+DxtHeaderChoice chooseDxt(const BlpWriterChoices& choices, uint8_t a) {
+  DxtHeaderChoice c;
+  // The dialog's rule: DXT1 blocks (libsquish's kDxt1, which for opaque pixels is plain
+  // DXT1) when opaque, DXT5 with alpha.
+  c.options = dxtOptionsForAlphaFlag(a ? 1 : 0);
+  c.alphaDepth = a;
+  c.alphaType = a ? 7 : 0;
+  switch (choices.dxt) {
+    case BlpDxtChoice::Auto: break;
+    case BlpDxtChoice::Dxt1: c = {{DxtFormat::Dxt1, {}}, 0, 0}; break;
+    case BlpDxtChoice::Dxt1Alpha: c = {{DxtFormat::Dxt1Alpha, {}}, uint8_t(a ? 1 : 0), 0}; break;
+    case BlpDxtChoice::Dxt3: c = {{DxtFormat::Dxt3, {}}, 8, 1}; break;
+    case BlpDxtChoice::Dxt5: c = {{DxtFormat::Dxt5, {}}, 8, 7}; break;
+  }
+  c.options.fit = choices.dxtFit;
+  return c;
+}
+
 }  // namespace
+
+bool dxt1BlocksUseCutOut(const uint8_t* blocks, uint64_t count) {
+  for (uint64_t i = 0; i < count; ++i, blocks += 8) {
+    const uint32_t c0 = uint32_t(blocks[0]) | uint32_t(blocks[1]) << 8;
+    const uint32_t c1 = uint32_t(blocks[2]) | uint32_t(blocks[3]) << 8;
+    if (c0 > c1) continue;  // four-colour block: index 3 is a colour
+    const uint32_t indices = loadU32(blocks + 4);
+    for (uint32_t k = 0; k < 16; ++k)
+      if (((indices >> (2 * k)) & 3) == 3) return true;
+  }
+  return false;
+}
 
 uint32_t shareJpegHeader(uint8_t* file, BlpHeader* header, uint32_t lastLevel) {
   // The prefix never reaches past the shortest stream, so every level keeps a non-empty
@@ -178,9 +230,15 @@ BlpStatus buildBlpImage(SaveImage* image, const SaveOptions& options, uint64_t* 
   } else {
     header.compression = jpeg ? 0 : paletted ? 1 : 2;
     header.alphaDepth = a;
-    header.alphaType = paletted ? 8 : (type == BlpContentType::Blp2Dxt && a) ? 7 : 0;
+    header.alphaType = paletted ? 8 : 0;
     header.hasMips = 1;
   }
+  const DxtHeaderChoice dxt = chooseDxt(image->choices, a);
+  if (type == BlpContentType::Blp2Dxt) {
+    header.alphaDepth = dxt.alphaDepth;
+    header.alphaType = dxt.alphaType;
+  }
+  const uint32_t dxtBlockSize = dxtFormatBlockBytes(dxt.options.format);
   const uint32_t headerSize = blpHeaderSize(header);
 
   BlpOutput* output = &image->output;
@@ -222,9 +280,12 @@ BlpStatus buildBlpImage(SaveImage* image, const SaveOptions& options, uint64_t* 
       if (!ensureCapacity(output, position + size)) return BlpStatus::OutOfMemory;
       mapToPalette(image->pixels, w, h, image->palette, usable, a, output->data + position);
     } else if (type == BlpContentType::Blp2Dxt) {
-      size = blpDxtLevelBytes(w, h, a ? 16 : 8);
+      size = blpDxtLevelBytes(w, h, dxtBlockSize);
       if (!ensureCapacity(output, position + size)) return BlpStatus::OutOfMemory;
-      compressDxtLevel(image->pixels, output->data + position, h, w, a ? 1 : 0);
+      if (level < image->blockLevels)
+        std::memcpy(output->data + position, image->levelBlocks[level], size_t(size));
+      else
+        compressDxtLevel(image->pixels, output->data + position, h, w, dxt.options);
     } else {
       bool progressive = options.progressive && uint64_t(w) * h >= 4096;
       status = encodeJpegLevel(jpegStore.context, output, position, image->pixels, w, h, progressive, &size);
@@ -239,7 +300,17 @@ BlpStatus buildBlpImage(SaveImage* image, const SaveOptions& options, uint64_t* 
         image->progress->report(image->progress->context, uint32_t(pixelsDone * 100 / chainPixels)) == 0)
       return BlpStatus::Cancelled;
     if (w + h <= 2 || level + 1 == maxLevels) break;
-    LevelSize next = halveLevel(image->pixels, w, h);
+    LevelSize next;
+    if (level + 1 < image->givenLevels && image->loadLevel != nullptr) {
+      next = nextLevelSize(w, h);
+      image->loadLevel(image->levelContext, level + 1, image->pixels);
+    } else if (level + 1 < image->blockLevels) {
+      next = nextLevelSize(w, h);
+    } else {
+      // The levels below the last given block level are filtered from its pixels.
+      if (level + 1 == image->blockLevels) decodeDxtLevel(image->levelBlocks[level], image->blockVariant, w, h, image->pixels);
+      next = halveLevel(image->pixels, w, h);
+    }
     w = next.width;
     h = next.height;
     ++level;
@@ -278,15 +349,70 @@ BlpStatus buildBlpImage(SaveImage* image, const SaveOptions& options, uint64_t* 
   return BlpStatus::Ok;
 }
 
-BlpStatus encodeBlpSource(const BlpSourceImage& source, const SaveOptions& options, BlpOutput* output,
-                          uint64_t* fileLength, const BlpEncodeProgress* progress) {
+namespace {
+
+// Hand-made levels in the writer's working order, converted one at a time as the chain
+// reaches them.
+struct GivenLevels {
+  const BlpSourceImage* levels;
+  const uint8_t* palette;  // the shared working palette (indexed levels), else null
+  bool redFirst;
+  bool asTrueColour;       // indexed levels that do not share one palette
+};
+
+void convertLevel(const BlpSourceImage& level, const GivenLevels& given, uint8_t* work) {
+  if (!given.asTrueColour && given.palette != nullptr) {
+    convertSource(level, given.palette, given.redFirst, work);
+    return;
+  }
+  uint8_t own[kBlpPaletteBytes] = {};
+  if (isIndexedLayout(level.layout)) workingPalette(level, own);
+  convertSource(level, own, given.redFirst, work);
+}
+
+void loadGivenLevel(void* context, uint32_t level, uint8_t* pixels) {
+  const auto* given = static_cast<const GivenLevels*>(context);
+  convertLevel(given->levels[level], *given, pixels);
+}
+
+// Whether indexed levels share their palette, so that paletted content keeps it.
+bool shareOnePalette(const BlpSourceImage* levels, uint32_t count) {
+  const BlpSourceImage& first = levels[0];
+  if (!isIndexedLayout(first.layout)) return false;
+  for (uint32_t k = 1; k < count; ++k) {
+    const BlpSourceImage& l = levels[k];
+    if (l.layout != first.layout || l.paletteCount != first.paletteCount || l.paletteLayout != first.paletteLayout ||
+        l.hasAlpha != first.hasAlpha)
+      return false;
+    if (first.paletteCount != 0 && std::memcmp(l.palette, first.palette, 4 * size_t(first.paletteCount)) != 0)
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+BlpStatus encodeBlpLevels(const BlpSourceImage* levels, uint32_t levelCount, const SaveOptions& options,
+                          const BlpWriterChoices& choices, BlpOutput* output, uint64_t* fileLength,
+                          const BlpEncodeProgress* progress) {
   *fileLength = 0;
+  if (levels == nullptr || levelCount < 1 || levelCount > kBlpMipCount) return BlpStatus::BadArgument;
+  const BlpSourceImage& source = levels[0];
   BlpStatus status = checkSaveSize(source.width, source.height);
   if (status != BlpStatus::Ok) return status;
   const BlpContentType type = options.contentType;
   if (uint32_t(type) >= kBlpContentTypeCount || output == nullptr) return BlpStatus::BadArgument;
-  status = checkSourceImage(source);
-  if (status != BlpStatus::Ok) return status;
+  if (levelCount > blpFullChainLength(source.width, source.height)) return BlpStatus::BadArgument;
+  bool anyAlpha = false;
+  for (uint32_t k = 0; k < levelCount; ++k) {
+    const BlpSourceImage& l = levels[k];
+    if (l.width != blpLevelSide(source.width, k) || l.height != blpLevelSide(source.height, k))
+      return BlpStatus::BadArgument;
+    if (k > 0 && l.workPixels != nullptr) return BlpStatus::BadArgument;  // only level 0 donates memory
+    status = checkSourceImage(l);
+    if (status != BlpStatus::Ok) return status;
+    anyAlpha = anyAlpha || sourceHasAlpha(l);
+  }
 
   // The working pixels: the caller's donated area, or one of our own, allocated once.
   std::unique_ptr<uint8_t[]> ownPixels;
@@ -296,23 +422,103 @@ BlpStatus encodeBlpSource(const BlpSourceImage& source, const SaveOptions& optio
     if (!ownPixels) return BlpStatus::OutOfMemory;
     work = ownPixels.get();
   }
-  const bool indexed = isIndexedLayout(source.layout);
+  const bool indexed = shareOnePalette(levels, levelCount);
   uint8_t palette[kBlpPaletteBytes] = {};
   if (indexed) workingPalette(source, palette);
   // DXT compresses red, green, blue, alpha; palettes and JPEG components are blue first.
-  convertSource(source, palette, type == BlpContentType::Blp2Dxt, work);
+  GivenLevels given{levels, indexed ? palette : nullptr, type == BlpContentType::Blp2Dxt, !indexed};
+
+  // One palette for all given true-colour levels: built from all their pixels.
+  std::unique_ptr<uint8_t[]> allPixels;
+  uint64_t allCount = 0;
+  if (!indexed && levelCount > 1 && isPalettedContent(type)) {
+    for (uint32_t k = 0; k < levelCount; ++k) allCount += uint64_t(levels[k].width) * levels[k].height;
+    allPixels = allocateBytes(allCount * 4);
+    if (!allPixels) return BlpStatus::OutOfMemory;
+    uint8_t* at = allPixels.get();
+    for (uint32_t k = 0; k < levelCount; ++k) {
+      convertLevel(levels[k], given, at);
+      at += uint64_t(levels[k].width) * levels[k].height * 4;
+    }
+  }
+  // Level 0 last: it may be converted in place over the source's own pixels.
+  convertLevel(source, given, work);
 
   SaveImage image;
   image.width = source.width;
   image.height = source.height;
   image.trueColour = !indexed;
-  image.alphaDepth = outputAlphaDepth(type, sourceHasAlpha(source));
+  image.alphaDepth = outputAlphaDepth(type, anyAlpha);
   image.palette = palette;
   image.paletteCount = indexed ? source.paletteCount : 256;
   image.pixels = work;
   image.output = *output;
   image.progress = progress;
+  image.choices = choices;
+  image.givenLevels = levelCount;
+  image.loadLevel = loadGivenLevel;
+  image.levelContext = &given;
+  image.palettePixels = allPixels.get();
+  image.palettePixelCount = allCount;
   status = buildBlpImage(&image, options, fileLength);
+  *output = image.output;
+  return status;
+}
+
+BlpStatus encodeBlpSource(const BlpSourceImage& source, const SaveOptions& options, BlpOutput* output,
+                          uint64_t* fileLength, const BlpEncodeProgress* progress) {
+  return encodeBlpLevels(&source, 1, options, BlpWriterChoices{}, output, fileLength, progress);
+}
+
+BlpStatus encodeBlpDxtBlocks(const BlpDxtBlocks& blocks, const SaveOptions& options, const BlpWriterChoices& choices,
+                             BlpOutput* output, uint64_t* fileLength) {
+  *fileLength = 0;
+  BlpStatus status = checkSaveSize(blocks.width, blocks.height);
+  if (status != BlpStatus::Ok) return status;
+  if (output == nullptr || blocks.levelCount < 1 || blocks.levelCount > blpFullChainLength(blocks.width, blocks.height) ||
+      blocks.variant == DxtVariant::Dxt1Alpha)
+    return BlpStatus::BadArgument;
+  for (uint32_t k = 0; k < blocks.levelCount; ++k)
+    if (blocks.levelBlocks[k] == nullptr) return BlpStatus::BadArgument;
+  SaveOptions dxtOptions = options;
+  dxtOptions.contentType = BlpContentType::Blp2Dxt;
+  const uint32_t stored = std::min<uint32_t>(blocks.levelCount, dxtOptions.maxMipLevels >= 1 && dxtOptions.maxMipLevels <= 16
+                                                                     ? dxtOptions.maxMipLevels : 16);
+
+  BlpWriterChoices dxtChoices;
+  dxtChoices.dxtFit = choices.dxtFit;
+  uint8_t alphaDepth = 8;
+  DxtVariant decodeAs = blocks.variant;
+  if (blocks.variant == DxtVariant::Dxt1) {
+    bool cutOut = false;
+    for (uint32_t k = 0; k < stored && !cutOut; ++k)
+      cutOut = dxt1BlocksUseCutOut(blocks.levelBlocks[k], blpDxtLevelBytes(blpLevelSide(blocks.width, k),
+                                                                           blpLevelSide(blocks.height, k), 8) / 8);
+    alphaDepth = cutOut ? 1 : 0;
+    dxtChoices.dxt = cutOut ? BlpDxtChoice::Dxt1Alpha : BlpDxtChoice::Dxt1;
+    if (cutOut) decodeAs = DxtVariant::Dxt1Alpha;
+  } else {
+    dxtChoices.dxt = blocks.variant == DxtVariant::Dxt3 ? BlpDxtChoice::Dxt3 : BlpDxtChoice::Dxt5;
+  }
+
+  // Room for the pixels of the last given level, from which the rest are filtered.
+  const uint32_t lastW = blpLevelSide(blocks.width, stored - 1), lastH = blpLevelSide(blocks.height, stored - 1);
+  std::unique_ptr<uint8_t[]> pixels = allocateBytes(uint64_t(lastW) * lastH * 4);
+  if (!pixels) return BlpStatus::OutOfMemory;
+  uint8_t palette[kBlpPaletteBytes] = {};
+
+  SaveImage image;
+  image.width = blocks.width;
+  image.height = blocks.height;
+  image.alphaDepth = alphaDepth;
+  image.palette = palette;
+  image.pixels = pixels.get();
+  image.output = *output;
+  image.choices = dxtChoices;
+  image.blockLevels = stored;
+  image.levelBlocks = blocks.levelBlocks;
+  image.blockVariant = decodeAs;
+  status = buildBlpImage(&image, dxtOptions, fileLength);
   *output = image.output;
   return status;
 }

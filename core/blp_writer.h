@@ -6,9 +6,11 @@
 #include <memory>
 
 #include "core/blp_format.h"
+#include "core/dxt_decode.h"
 #include "core/blp_status.h"
 #include "core/pixel_layout.h"
 #include "core/save_options.h"
+#include "dxt/dxt_compress.h"
 
 namespace vellum {
 
@@ -87,6 +89,51 @@ struct BlpEncodeProgress {
 };
 BlpStatus encodeBlpSource(const BlpSourceImage& source, const SaveOptions& options, BlpOutput* output,
                           uint64_t* fileLength, const BlpEncodeProgress* progress = nullptr);
+
+// Choices the Save Options dialog does not offer (the command line's --dxt and --dxt-fit).
+// The defaults give the dialog's files byte for byte.
+enum class BlpDxtChoice : uint8_t {
+  Auto,       // DXT1 for opaque sources, DXT5 with alpha (the dialog's)
+  Dxt1,       // DXT1, alpha ignored: alpha depth 0
+  Dxt1Alpha,  // DXT1 with cut-out alpha (pixels of alpha below 128 transparent): depth 1
+  Dxt3,       // explicit 4-bit alpha: depth 8, alpha type 1
+  Dxt5,       // interpolated alpha: depth 8, alpha type 7
+};
+
+struct BlpWriterChoices {
+  BlpDxtChoice dxt = BlpDxtChoice::Auto;
+  DxtColourFit dxtFit = DxtColourFit::Cluster;
+};
+
+// Hand-made mipmap levels: levels[k] is the image of level k (level 0 first), each exactly
+// the size of its level (max(1, side >> k)); levels below the last one given are filtered
+// from it, as the writer filters from level 0. Indexed levels that share one layout,
+// palette and palette count keep that palette in paletted content; otherwise every level is
+// taken as true colour and, for paletted content, one palette is built from the pixels of
+// all given levels. The output has alpha when any level has. Fails with BadArgument for a
+// level of the wrong size, a count of 0 or more than 16, or an invalid level source.
+BlpStatus encodeBlpLevels(const BlpSourceImage* levels, uint32_t levelCount, const SaveOptions& options,
+                          const BlpWriterChoices& choices, BlpOutput* output, uint64_t* fileLength,
+                          const BlpEncodeProgress* progress = nullptr);
+
+// DXT blocks written as they are ("BLP2" DXT content, no recompression): levelBlocks[k]
+// holds the blocks of level k for k below levelCount (ceil(w/4) * ceil(h/4) blocks of 8
+// bytes for DXT1, 16 for DXT3 and DXT5). Levels beyond those given (up to
+// options.maxMipLevels, down to 1 x 1) are decoded from the last given level, filtered and
+// compressed in the same format with choices.dxtFit. DXT1's alpha depth is 1 when a
+// three-colour block of a given level uses index 3 (a transparent pixel), else 0.
+struct BlpDxtBlocks {
+  uint32_t width = 0, height = 0;
+  DxtVariant variant = DxtVariant::Dxt1;  // Dxt1 (depth from the blocks), Dxt3 or Dxt5
+  uint32_t levelCount = 0;                // 1..16
+  const uint8_t* levelBlocks[kBlpMipCount] = {};
+};
+BlpStatus encodeBlpDxtBlocks(const BlpDxtBlocks& blocks, const SaveOptions& options, const BlpWriterChoices& choices,
+                             BlpOutput* output, uint64_t* fileLength);
+
+// Whether any three-colour DXT1 block (first colour not above the second) of `count`
+// blocks uses index 3, which readers show as a transparent pixel.
+bool dxt1BlocksUseCutOut(const uint8_t* blocks, uint64_t count);
 
 // Splits the common start of the level streams of a JPEG file (three or more levels)
 // into the shared header, moving the levels down; returns the shared length P.

@@ -29,6 +29,22 @@ struct SaveImage {
   uint8_t* pixels = nullptr;   // width * height * 4 bytes in working order
   BlpOutput output;
   const BlpEncodeProgress* progress = nullptr;  // may be null
+  // DXT content: block format and colour fit; the dialog's choice (Auto) by default.
+  BlpWriterChoices choices;
+  // Hand-made levels: levels 1 .. givenLevels - 1 are written by loadLevel into `pixels`
+  // (working order) instead of being filtered from the level before.
+  uint32_t givenLevels = 1;
+  void (*loadLevel)(void* context, uint32_t level, uint8_t* pixels) = nullptr;
+  void* levelContext = nullptr;
+  // True-colour paletted content with given levels: the pixels the palette is built from
+  // (all given levels in working order); null: level 0.
+  const uint8_t* palettePixels = nullptr;
+  uint64_t palettePixelCount = 0;
+  // DXT blocks written as given for levels below blockLevels (then `pixels` is only needed
+  // from the last given level on: decodeBlocks fills it with that level's pixels).
+  uint32_t blockLevels = 0;
+  const uint8_t* const* levelBlocks = nullptr;
+  DxtVariant blockVariant = DxtVariant::Dxt1;
 };
 
 // The output's alpha depth: 0 without source alpha; else 4 for Blp2Paletted4, 1 for

@@ -11,6 +11,8 @@
 //   blp_writer      size, options word, source depth, palette count, output room, pixels
 //   level_load      a choice byte (mipmap level, GIMP thumbnail side), the BLP file
 //   library         a choice byte (layout, thumbnail side), the BLP file
+//   image_input     a reader byte (PNG, JPEG, WebP, BMP, TGA, or 5+ to sniff), the image file
+//   dds             the DDS file
 //   shell           a choice byte (thumbnail side), the BLP file (the library's seeds)
 #pragma once
 
@@ -27,6 +29,8 @@ int nameScanEntry(const uint8_t* data, size_t size);
 int blpWriterEntry(const uint8_t* data, size_t size);
 int levelLoadEntry(const uint8_t* data, size_t size);
 int libraryEntry(const uint8_t* data, size_t size);
+int imageInputEntry(const uint8_t* data, size_t size);
+int ddsEntry(const uint8_t* data, size_t size);
 int shellEntry(const uint8_t* data, size_t size);
 
 struct FuzzEntry {
@@ -39,6 +43,7 @@ constexpr FuzzEntry kFuzzEntries[] = {
     {"photoshop_read", photoshopReadEntry}, {"imagine_load", imagineLoadEntry},
     {"name_scan", nameScanEntry},           {"blp_writer", blpWriterEntry},
     {"level_load", levelLoadEntry},         {"library", libraryEntry},
+    {"image_input", imageInputEntry},       {"dds", ddsEntry},
     {"shell", shellEntry},
 };
 

@@ -21,6 +21,8 @@ packages=(
   # Python package (python/): Debian's interpreter, build and test modules
   python3-dev python3-venv python3-pip python3-setuptools python3-wheel
   python3-pybind11 python3-numpy python3-pil python3-pytest
+  # vellum encode's inputs (JPEG, WebP, TGA and BMP) and its PNG compressor.
+  libwebp-dev libstb-dev libdeflate-dev
 )
 
 sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -60,7 +60,7 @@ run_fuzz() {
       >"$dir.configure.log" 2>&1; then
     cat "$dir.configure.log"; failed=$((failed + 1)); summary+=("fuzz: configure failed"); return
   fi
-  local targets=(blp_reader jpeg_decoder photoshop_read imagine_load name_scan blp_writer level_load library shell)
+  local targets=(blp_reader jpeg_decoder photoshop_read imagine_load name_scan blp_writer level_load library shell image_input dds)
   if ! cmake --build "$dir" -j "$jobs" --target "${targets[@]/#/fuzz_}" >"$dir.build.log" 2>&1; then
     tail -50 "$dir.build.log"; failed=$((failed + 1)); summary+=("fuzz: build failed"); return
   fi

@@ -178,6 +178,19 @@ inline size_t lineCount(const std::string& text) {
   return n;
 }
 
+// stderr without its warning lines ("vellum: FILE: warning: ..."), such as the one about
+// sides that are not powers of two.
+inline std::string withoutWarnings(const std::string& err) {
+  std::string out, line;
+  for (char c : err) {
+    line += c;
+    if (c != '\n') continue;
+    if (line.find(": warning: ") == std::string::npos) out += line;
+    line.clear();
+  }
+  return out + line;
+}
+
 // ---- PNG files -------------------------------------------------------------------------
 
 // A PNG as stored: samples of `bitDepth` bits (8 or 16; 16-bit samples big-endian as in

@@ -83,15 +83,16 @@ TEST_P(CliRoundTrip, DecodesToExpectedModeAndPixels) {
   ASSERT_EQ(out.height, source.png.height);
   EXPECT_EQ(out.bitDepth, 8);
 
-  // Mode: paletted files without alpha come back as paletted PNGs with the 256-entry
-  // palette; DXT1 and alpha-less BLP1 JPEG as RGB; everything else as RGBA ("BLP2" JPEG
-  // files always carry the fourth channel).
+  // Mode: paletted files without alpha come back as paletted PNGs with the file's palette
+  // (up to the entries the source defined: the writer leaves the rest zero); DXT1 and
+  // alpha-less BLP1 JPEG as RGB; everything else as RGBA ("BLP2" JPEG files always carry
+  // the fourth channel).
   int expectedType = 6;
   if (f.paletted && !alpha) expectedType = 3;
   if ((f.dxt || (f.jpeg && !f.blp2)) && !alpha) expectedType = 2;
   EXPECT_EQ(out.colourType, expectedType);
   if (expectedType == 3) {
-    EXPECT_EQ(out.palette.size(), 256u);
+    EXPECT_EQ(out.palette.size(), kind == InputKind::Paletted ? source.png.palette.size() : 256u);
   }
 
   Bytes expected = source.rgba;
