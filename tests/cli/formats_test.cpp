@@ -71,8 +71,9 @@ TEST(CliFormats, DdsBlocksPassThroughBothWays) {
   for (const char* kind : {"dxt1", "dxt3", "dxt5"}) {
     SCOPED_TRACE(kind);
     const std::string dds = dir / (std::string(kind) + ".dds"), blp = dir / (std::string(kind) + ".blp");
-    if (kind[3] != '3')
+    if (kind[3] != '3') {
       ASSERT_EQ(sh("convert '" + png + "' -define dds:compression=" + kind + " -define dds:mipmaps=6 '" + dds + "'"), 0);
+    }
     ASSERT_EQ(runVellum({"encode", "-q", dds, "-o", blp}).exitCode, 0);
     const Bytes ddsBytes = readBytes(dds), blpBytes = readBytes(blp);
     ASSERT_GT(blpBytes.size(), 148u);
