@@ -30,9 +30,13 @@ log=$state/wine-run.log
 # prefix's own tools): a `wine` in front of PATH that calls it.
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1 && [ -x /usr/lib/wine/wine64 ]; then
   mkdir -p "$state/bin"
+  # Tests run side by side: each shim is written once, under a new name, and renamed into
+  # place, so that no run rewrites a file another run is executing.
   for name in wine wine-stable; do
-    printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' >"$state/bin/$name"
-    chmod +x "$state/bin/$name"
+    [ -x "$state/bin/$name" ] && continue
+    printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' >"$state/bin/$name.$$"
+    chmod +x "$state/bin/$name.$$"
+    mv -f "$state/bin/$name.$$" "$state/bin/$name"
   done
   export PATH=$state/bin:$PATH
 fi

@@ -27,7 +27,10 @@ uint32_t readFromHost(void* context, uint64_t offset, uint32_t count, uint8_t* d
 // could not be read (-19 / -20), come back as the result.
 int16_t openHostFile(BlpFile* file, PsFileReader* reader, const PsPlatform& platform, intptr_t handle) {
   uint64_t length = 0;
-  if (!platform.length(platform.context, handle, &length)) return ps::kReadErr;
+  // Every read positions the file first; a handle that cannot even be positioned fails as a
+  // positioning failure, whatever the size query said.
+  if (!platform.length(platform.context, handle, &length))
+    return platform.seek(platform.context, handle, 0) ? ps::kReadErr : ps::kWritErr;
   reader->platform = &platform;
   reader->file = handle;
   bool refused = false;

@@ -429,7 +429,7 @@ HOST_TEST(photoshop.read.alpha_question_yes_and_no) {
   LOAD(s);
   User user;
   Driver driver(user);
-  for (const char* name : {"blp2_dxt5", "blp1_paletted_alpha8", "blp2_raw_alpha", "blp2_jpeg_alpha"}) {
+  for (const char* name : {"blp2_dxt5", "blp1_paletted_alpha8", "blp2_raw_alpha", "blp2_jpeg_alpha", "blp2_dxt1_alpha1"}) {
     user.alphaYes = true;
     const pshost::OpenResult yes = openPath(s, s.reference + name + ".blp");
     CHECK_EQ(yes.result, 0);
@@ -441,12 +441,12 @@ HOST_TEST(photoshop.read.alpha_question_yes_and_no) {
     CHECK_EQ(yes.planes, no.planes);
     CHECK(yes.planeBytes == no.planeBytes);
   }
-  CHECK_EQ(user.questions.load(), 8);
+  CHECK_EQ(user.questions.load(), 10);
   // No alpha: no question, transparencyPlane as the host set it.
-  const pshost::OpenResult plain = openPath(s, s.reference + "blp2_dxt1_alpha1.blp");
+  const pshost::OpenResult plain = openPath(s, s.reference + "blp2_dxt1.blp");
   CHECK_EQ(plain.planes, 3);
   CHECK_EQ(plain.transparencyPlane, -1);
-  CHECK_EQ(user.questions.load(), 8);
+  CHECK_EQ(user.questions.load(), 10);
   CHECK(hostClean());
 }
 
