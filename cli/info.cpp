@@ -118,6 +118,7 @@ Outcome infoFile(const Job& job, const Settings& settings, std::string* text) {
   }
 
   Outcome result;
+  result.subject = job.input;
   std::string level0Damage, report;
   bool first = true;
   for (uint32_t k = 0; k < 16; ++k) {

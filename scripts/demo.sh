@@ -2,7 +2,9 @@
 # The README's first command: sets up the machine, builds the core, the `vellum` tool and
 # every plug-in whose Windows tree can be built, then runs a demo on a texture the tool
 # makes itself: it encodes it into all seven content types, decodes each back and prints
-# a table (format, bytes, PSNR against the source, time). The files stay in out/demo/.
+# a table (format, bytes, PSNR against the source, time); passes a DDS through BLP and
+# back with its blocks unchanged; and converts a folder of PNG, JPEG and TGA files in one
+# command. The files stay in out/demo/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -44,7 +46,7 @@ done
 vellum=build/native/cli/vellum
 out=out/demo
 mkdir -p "$out"
-rm -f "$out"/*.blp "$out"/*.png
+rm -rf "$out"/*.blp "$out"/*.png "$out"/*.dds "$out/mixed" "$out/mixed-blp"
 
 echo
 echo "=== demo: $out"
@@ -66,8 +68,32 @@ for f in "${formats[@]}"; do
   ms=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.0f ms", (b - a) * 1000 }')
   printf '%-16s %10s %14s %14s %10s\n' "$f" "$(stat -c %s "$out/texture-$f.blp")" "$colour" "$alpha" "$ms"
 done
+
+# DDS to BLP and back: DXT blocks are copied, never decoded and compressed again.
 echo
-echo "Files: $out/ (texture.png, texture-FORMAT.blp and their decoded texture-FORMAT.png)"
+"$vellum" decode -q --to dds "$out/texture-blp2-dxt.blp" -o "$out/texture.dds"
+"$vellum" encode -q "$out/texture.dds" -o "$out/texture-from-dds.blp"
+"$vellum" decode -q --to dds "$out/texture-from-dds.blp" -o "$out/texture-again.dds"
+if cmp -s "$out/texture.dds" "$out/texture-again.dds"; then
+  echo "DDS -> BLP -> DDS: the same DXT5 blocks, byte for byte ($(stat -c %s "$out/texture.dds") bytes)"
+else
+  echo "DDS -> BLP -> DDS: THE BLOCKS DIFFER"; exit 1
+fi
+
+# A folder of mixed inputs, converted in one command. ImageMagick 6 marks a TGA's rows as
+# bottom-up but stores them top-down; -orient TopLeft writes a file every reader agrees on.
+echo
+mkdir -p "$out/mixed"
+cp "$out/texture.png" "$out/mixed/bricks.png"
+convert "$out/texture.png" -quality 90 "$out/mixed/bricks-photo.jpg"
+convert "$out/texture.png" -orient TopLeft "$out/mixed/bricks-targa.tga"
+echo "\$ vellum encode -r $out/mixed -o $out/mixed-blp"
+"$vellum" encode -r "$out/mixed" -o "$out/mixed-blp"
+for f in "$out"/mixed-blp/*.blp; do "$vellum" info "$f" | head -1; done
+
+echo
+echo "Files: $out/ (texture.png, texture-FORMAT.blp and their decoded texture-FORMAT.png,"
+echo "       texture*.dds, mixed/ and mixed-blp/)"
 
 # The web page: built when emscripten is there (scripts/setup.sh installs it).
 echo

@@ -6,7 +6,7 @@ import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, truncateSync, writeFileSync, copyFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { deflateSync } from 'node:zlib';
+import { deflateSync, inflateSync } from 'node:zlib';
 
 export const vellum = process.env.VELLUM;
 if (!vellum) throw new Error('VELLUM (the native vellum) is not set');
@@ -163,4 +163,38 @@ export function blpCorpus(size) {
   writeFileSync(garbage, Buffer.from('this is not a texture at all, only words that fill more than one hundred and sixty bytes of a file so that only the signature is wrong; more words follow here to be sure of it.'));
   damaged['garbage.blp'] = garbage;
   return { dir, texture, blps, damaged };
+}
+
+// What an 8-bit PNG holds, whatever compressor and filters wrote it: the header, the palette
+// and the unfiltered rows. `vellum decode` compresses with libdeflate and the page with
+// zlib, so their bytes differ while this must not.
+export function pngContent(bytes) {
+  const png = Buffer.from(bytes);
+  let at = 8, ihdr = null, plte = Buffer.alloc(0);
+  const idat = [];
+  while (at + 8 <= png.length) {
+    const length = png.readUInt32BE(at), type = png.toString('latin1', at + 4, at + 8);
+    const data = png.subarray(at + 8, at + 8 + length);
+    if (type === 'IHDR') ihdr = data;
+    else if (type === 'PLTE') plte = data;
+    else if (type === 'IDAT') idat.push(data);
+    at += 12 + length;
+  }
+  if (!ihdr || ihdr[8] !== 8) throw new Error('not an 8-bit PNG');
+  const width = ihdr.readUInt32BE(0), height = ihdr.readUInt32BE(4);
+  const channels = { 0: 1, 2: 3, 3: 1, 4: 2, 6: 4 }[ihdr[9]];
+  const stride = width * channels, filtered = inflateSync(Buffer.concat(idat));
+  const rows = Buffer.alloc(stride * height);
+  for (let y = 0; y < height; ++y) {
+    const type = filtered[y * (stride + 1)], line = filtered.subarray(y * (stride + 1) + 1, (y + 1) * (stride + 1));
+    for (let x = 0; x < stride; ++x) {
+      const a = x >= channels ? rows[y * stride + x - channels] : 0;
+      const b = y > 0 ? rows[(y - 1) * stride + x] : 0;
+      const c = x >= channels && y > 0 ? rows[(y - 1) * stride + x - channels] : 0;
+      const p = a + b - c, pa = Math.abs(p - a), pb = Math.abs(p - b), pc = Math.abs(p - c);
+      const predictor = [0, a, b, (a + b) >> 1, pa <= pb && pa <= pc ? a : pb <= pc ? b : c][type];
+      rows[y * stride + x] = (line[x] + predictor) & 255;
+    }
+  }
+  return { header: ihdr, palette: plte, rows };
 }
