@@ -80,6 +80,8 @@ struct alignas(16) JpegDecoder {
   bool keepCoefficients;         // init: false; set to always fill the coefficient buffer
   bool carefulOnly;              // init: false; set to decode every block with the careful
                                  // decoders (the reference of the fast paths)
+  bool avx2;                     // init: the processor has AVX2 (and this build its paths);
+                                 // cleared, the SSE2 or scalar reference runs
   bool streaming;                // the scan being decoded writes the output as it goes
   bool coefficientsCleared;      // the coefficient buffer is zeroed for this stream
   bool outputStopped;            // the progress callback asked to stop the output
@@ -154,6 +156,9 @@ void decodeScan(JpegDecoder* state);
 // Inverse DCT of one block: `coefficients` quantized, natural order; `dequant` the
 // multipliers; `out` receives 64 samples (level-shifted, plus 0.5 for rounding) row-major.
 void inverseDctBlock(const int16_t* coefficients, const float* dequant, float* out);
+
+// Whether this processor runs AVX2 and this build has the AVX2 paths (jpeg_idct_avx2.h).
+bool jpegAvx2Available();
 
 // The output stage: inverse DCT of every block, upsampling by replication, rows top-down
 // into the output with its stride.

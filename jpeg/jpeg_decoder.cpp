@@ -31,6 +31,7 @@ JpegDecoder* jpegDecoderInit(void* memory, uint64_t bytes, uint32_t width, uint3
   decoder->height = height;
   decoder->keepCoefficients = false;
   decoder->carefulOnly = false;
+  decoder->avx2 = jpegAvx2Available();
   decoder->coefficients = reinterpret_cast<int16_t*>(static_cast<uint8_t*>(memory) + kJpegStateBytes);
   return decoder;
 }

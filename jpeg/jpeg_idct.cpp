@@ -9,6 +9,7 @@
 #endif
 
 #include "jpeg/jpeg_decode_internal.h"
+#include "jpeg/jpeg_idct_avx2.h"
 
 namespace vellum {
 
@@ -247,6 +248,7 @@ inline void writePosition(JpegDecoder* s, uint32_t components, uint64_t x0, uint
       std::memset(s->samples[c], s->rangeLimit[rangeIndex(float(block[0]) * dequant[0] + 128.5f)], 64);
       continue;
     }
+    if (s->avx2 && inverseDctSamplesAvx2(block, dequant, s->samples[c])) continue;
     inverseDctBlock(block, dequant, s->workspace[c]);
     samplesOfBlock(s->rangeLimit, s->workspace[c], s->samples[c]);
   }
@@ -292,6 +294,14 @@ void streamPositionsUpTo(JpegDecoder* s, uint64_t position, const int16_t* block
     if (p % columns == columns - 1 && !reportRow(s, y0)) s->outputStopped = true;
   }
   s->nextPosition = position + 1;
+}
+
+bool jpegAvx2Available() {
+#if defined(__x86_64__) || defined(__i386__)
+  return __builtin_cpu_supports("avx2") && inverseDctAvx2Built();
+#else
+  return false;
+#endif
 }
 
 void clearCoefficients(JpegDecoder* s) {

@@ -1,8 +1,9 @@
 // The fast paths against plain reference implementations written here from the codec's
 // rules: the Huffman lookup against the canonical search (with its exhaustion and no-match
 // rules), the inverse and forward DCT (every kernel) against straightforward loops doing
-// the same float operations, the encoders' entropy coding against a coefficient-by-
-// coefficient coder with a bit-at-a-time writer. Results must be identical, bit for bit.
+// the same float operations, the decoder with and without its AVX2 paths on whole levels,
+// the encoders' entropy coding against a coefficient-by-coefficient coder with a
+// bit-at-a-time writer. Results must be identical, bit for bit.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 
 #include "jpeg/jpeg_decode_internal.h"
 #include "jpeg/jpeg_encode_internal.h"
+#include "jpeg/jpeg_idct_avx2.h"
 #include "jpeg/jpeg_tables.h"
 #include "jpeg_test_support.h"
 #include "libjpeg_support.h"
@@ -307,6 +309,7 @@ TEST(JpegStreamingOutput, MatchesTheOutputStageOverTheCoefficientBuffer) {
   for (const Source& source : sources) {
     testing::DecoderStore fast(source.width, source.height), plain(source.width, source.height, true);
     plain.state->carefulOnly = true;
+    plain.state->avx2 = false;
     for (int variant = 0; variant < 24; ++variant) {
       Bytes stream = source.stream;
       if (variant % 3 == 1) stream.resize(random() % stream.size());
@@ -394,6 +397,7 @@ void randomCoefficients(std::mt19937& random, int16_t* block) {
 
 TEST(JpegInverseDct, IsBitIdenticalToThePlainFlowGraph) {
   std::mt19937 random(99);
+  int avx2Blocks = 0;
   for (int trial = 0; trial < 20000; ++trial) {
     int16_t block[64];
     randomCoefficients(random, block);
@@ -405,7 +409,47 @@ TEST(JpegInverseDct, IsBitIdenticalToThePlainFlowGraph) {
     plainInverseDct(block, dequant, expected);
     inverseDctBlock(block, dequant, got);
     ASSERT_EQ(std::memcmp(expected, got, sizeof got), 0) << trial;
+    if (!jpegAvx2Available()) continue;
+    // The AVX2 kernel's samples: the range table's mapping of the truncated values, or a
+    // refusal exactly when one of them lies outside the 32-bit range.
+    uint8_t plainSamples[64], avx2Samples[64];
+    bool outside = false;
+    for (int n = 0; n < 64; ++n) {
+      outside = outside || !(expected[n] > -2147483648.0f && expected[n] < 2147483648.0f);
+      const uint32_t index = uint32_t(uint64_t(int64_t(expected[n]))) & 1023;
+      plainSamples[n] = uint8_t(index < 256 ? index : index < 512 ? 255 : 0);
+    }
+    const bool vectorDone = inverseDctSamplesAvx2(block, dequant, avx2Samples);
+    ASSERT_EQ(vectorDone, !outside) << trial;
+    if (vectorDone) {
+      ASSERT_EQ(std::memcmp(plainSamples, avx2Samples, 64), 0) << trial;
+    }
+    avx2Blocks += vectorDone;
   }
+  if (jpegAvx2Available()) {
+    EXPECT_GT(avx2Blocks, 12000);
+  }
+}
+
+// Whole levels decoded with the AVX2 paths and without (the SSE2 ones): the same bytes and
+// damage reports, baseline and progressive, edge blocks, intact and with flipped bytes.
+TEST(JpegInverseDct, Avx2DecodesWholeLevelsLikeThePlainPath) {
+  if (!jpegAvx2Available()) GTEST_SKIP() << "no AVX2 on this processor or in this build";
+  std::mt19937 random(13);
+  for (const bool progressive : {false, true})
+    for (const uint32_t quality : {1u, 50u, 75u, 100u})
+      for (const auto& [w, h] : {std::pair{1u, 1u}, {13u, 7u}, {64u, 64u}, {127u, 65u}}) {
+        const testing::Bytes pixels = quality == 50 ? testing::noisePixels(w, h, w) : testing::smoothPixels(w, h, h);
+        const testing::Bytes intact = testing::encodeLevel(pixels, w, h, quality, progressive);
+        testing::DecoderStore vector(w, h), plain(w, h);
+        plain.state->avx2 = false;
+        for (int variant = 0; variant < 4; ++variant) {
+          testing::Bytes stream = intact;
+          if (variant > 0) stream[stream.size() / 2 + random() % (stream.size() / 2)] ^= uint8_t(1 + random() % 255);
+          ASSERT_EQ(vector.decode(stream), plain.decode(stream)) << w << "x" << h << " q" << quality << " " << variant;
+          ASSERT_EQ(vector.result.flags, plain.result.flags);
+        }
+      }
 }
 
 // --- Forward DCT ---------------------------------------------------------------------------
