@@ -10,6 +10,7 @@
 
 #include "cli/cli_common.h"
 #include "cli/image_input.h"
+#include "cli/png_filter.h"
 #include "core/blp_reader.h"
 
 namespace vellum::cli {
@@ -224,35 +225,6 @@ int readPngMemory(const uint8_t* data, size_t size, uint64_t maxPixels, InputPic
 
 namespace {
 
-// Sum of the bytes as signed values: the usual estimate of how well a filtered row
-// compresses (smaller is better).
-uint64_t rowCost(const uint8_t* row, uint64_t n) {
-  uint64_t sum = 0;
-  for (uint64_t i = 0; i < n; ++i) sum += row[i] < 128 ? row[i] : 256 - row[i];
-  return sum;
-}
-
-inline uint8_t paeth(uint8_t a, uint8_t b, uint8_t c) {
-  const int p = int(a) + int(b) - int(c);
-  const int pa = p > a ? p - a : a - p, pb = p > b ? p - b : b - p, pc = p > c ? p - c : c - p;
-  return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-}
-
-// Filters one row with filter `type` (1 sub, 2 up, 3 average, 4 Paeth) into `out`.
-void filterRow(int type, const uint8_t* row, const uint8_t* above, uint64_t n, uint32_t bpp, uint8_t* out) {
-  for (uint64_t i = 0; i < n; ++i) {
-    const uint8_t a = i >= bpp ? row[i - bpp] : 0, b = above[i], c = i >= bpp ? above[i - bpp] : 0;
-    uint8_t predictor = 0;
-    switch (type) {
-      case 1: predictor = a; break;
-      case 2: predictor = b; break;
-      case 3: predictor = uint8_t((unsigned(a) + unsigned(b)) >> 1); break;
-      default: predictor = paeth(a, b, c); break;
-    }
-    out[i] = uint8_t(row[i] - predictor);
-  }
-}
-
 void putU32Be(uint8_t* p, uint32_t v) {
   p[0] = uint8_t(v >> 24);
   p[1] = uint8_t(v >> 16);
@@ -285,9 +257,8 @@ bool writePng(std::FILE* file, uint32_t width, uint32_t height, uint8_t colourTy
     return false;
   }
   std::unique_ptr<uint8_t[]> rows = allocateBytes(rowBytes * 2);
-  std::unique_ptr<uint8_t[]> trial = allocateBytes(rowBytes * 4);
   std::unique_ptr<uint8_t[]> filtered = allocateBytes(filteredBytes);
-  if (!rows || !trial || !filtered) {
+  if (!rows || !filtered) {
     *error = "not enough memory";
     return false;
   }
@@ -297,25 +268,18 @@ bool writePng(std::FILE* file, uint32_t width, uint32_t height, uint8_t colourTy
   uint8_t* above = rows.get() + rowBytes;
   std::memset(above, 0, size_t(rowBytes));
   for (uint32_t y = 0; y < height; ++y) {
-    row(context, y, current);
     uint8_t* out = filtered.get() + uint64_t(y) * (rowBytes + 1);
-    int best = 0;
-    std::memcpy(out + 1, current, size_t(rowBytes));
     if (colourType != 3 && level > 0) {
-      uint64_t bestCost = rowCost(current, rowBytes);
-      for (int type = 1; type <= 4; ++type) {
-        uint8_t* candidate = trial.get() + uint64_t(type - 1) * rowBytes;
-        filterRow(type, current, above, rowBytes, channels, candidate);
-        const uint64_t cost = rowCost(candidate, rowBytes);
-        if (cost < bestCost) bestCost = cost, best = type;
-      }
-      if (best != 0) std::memcpy(out + 1, trial.get() + uint64_t(best - 1) * rowBytes, size_t(rowBytes));
+      row(context, y, current);
+      filterPngRow(current, above, rowBytes, channels, out);
+      std::swap(current, above);
+    } else {
+      // Unfiltered: the row goes straight to its place.
+      out[0] = 0;
+      row(context, y, out + 1);
     }
-    out[0] = uint8_t(best);
-    std::swap(current, above);
   }
   rows.reset();
-  trial.reset();
 
   // The whole filtered image in one zlib stream: one compressor on one thread, so the
   // bytes depend on nothing but the pixels and the level.
