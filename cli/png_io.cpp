@@ -235,8 +235,8 @@ using LargeBytes = std::unique_ptr<uint8_t, FreeBytes>;
 
 // The writer's two image-sized buffers, asking for huge pages where the system has them:
 // the first touch of fresh 4 KiB pages costs a fault each, which for the 64 MB filtered
-// copy of a 4096 x 4096 RGBA level took about 200 ms of CPU here, more than the filters
-// themselves; with 2 MiB pages the same touch costs about 15 ms. Only where the bytes
+// copy of a 4096 x 4096 RGBA level took about 200 ms of CPU here, several times the filters
+// themselves; with 2 MiB pages the same touch costs about 5 ms. Only where the bytes
 // live changes, never what they are.
 LargeBytes allocateLarge(uint64_t size) {
   constexpr uint64_t kHugePage = uint64_t(1) << 21;
