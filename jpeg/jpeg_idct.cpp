@@ -192,8 +192,8 @@ inline bool onlyDc(const int16_t* block) {
                              _mm_or_si128(_mm_loadu_si128(v + 3), _mm_loadu_si128(v + 4)));
   any = _mm_or_si128(any, _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v + 5), _mm_loadu_si128(v + 6)),
                                        _mm_loadu_si128(v + 7)));
-  // The first vector without its DC term.
-  any = _mm_or_si128(any, _mm_srli_si128(_mm_slli_si128(_mm_loadu_si128(v), 2), 2));
+  // The first vector without its DC term (the lowest element: shifted out downwards first).
+  any = _mm_or_si128(any, _mm_slli_si128(_mm_srli_si128(_mm_loadu_si128(v), 2), 2));
   return _mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xFFFF;
 #else
   for (int i = 1; i < 64; ++i)
