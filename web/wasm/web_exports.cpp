@@ -62,6 +62,24 @@ void failResult(WebResult* result, int status, const char* message) {
   if (result->message[0] == '\0') setMessage(result, message != nullptr && message[0] != '\0' ? message : vellum_status_text(status));
 }
 
+// The common start of a level's result: the level's size, or the refusal of a level that
+// does not exist or is over the page's limit (false, with the result filled in).
+bool startLevelResult(vellum_file* file, uint32_t level, WebResult* result, vellum_level_info* info) {
+  resetResult(result, VELLUM_OK);
+  if (file == nullptr || vellum_get_level_info(file, level, info) != VELLUM_OK) {
+    failResult(result, VELLUM_ERR_ARGUMENT, nullptr);
+    return false;
+  }
+  result->width = info->width;
+  result->height = info->height;
+  if (uint64_t(info->width) * info->height > kMaxPixels) {
+    setMessage(result, overLimitText(info->width, info->height));
+    failResult(result, VELLUM_ERR_TOO_LARGE, nullptr);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace vellum::web
 
 // Reports encode progress to the module's onProgress(percent); a return of false stops
@@ -133,20 +151,9 @@ EMSCRIPTEN_KEEPALIVE char* web_describe(const vellum_file* file) {
 // hands over what could be recovered, with VELLUM_ERR_DAMAGED and the damage's message.
 EMSCRIPTEN_KEEPALIVE int web_decode_level(vellum_file* file, uint32_t level, WebResult* result) {
   using namespace vellum::web;
-  resetResult(result, VELLUM_OK);
   vellum_level_info info;
-  if (file == nullptr || vellum_get_level_info(file, level, &info) != VELLUM_OK) {
-    failResult(result, VELLUM_ERR_ARGUMENT, nullptr);
-    return result->status;
-  }
-  result->width = info.width;
-  result->height = info.height;
+  if (!startLevelResult(file, level, result, &info)) return result->status;
   const uint64_t pixels = uint64_t(info.width) * info.height;
-  if (pixels > kMaxPixels) {
-    setMessage(result, overLimitText(info.width, info.height));
-    failResult(result, VELLUM_ERR_TOO_LARGE, nullptr);
-    return result->status;
-  }
   auto* rgba = static_cast<uint8_t*>(std::malloc(size_t(pixels * 4)));
   if (rgba == nullptr) {
     failResult(result, VELLUM_ERR_NO_MEMORY, nullptr);
@@ -173,20 +180,8 @@ EMSCRIPTEN_KEEPALIVE int web_decode_level(vellum_file* file, uint32_t level, Web
 // level is written as recovered; otherwise it is refused).
 EMSCRIPTEN_KEEPALIVE int web_level_png(vellum_file* file, uint32_t level, int salvage, WebResult* result) {
   using namespace vellum::web;
-  resetResult(result, VELLUM_OK);
   vellum_level_info info;
-  if (file == nullptr || vellum_get_level_info(file, level, &info) != VELLUM_OK) {
-    failResult(result, VELLUM_ERR_ARGUMENT, nullptr);
-    return result->status;
-  }
-  result->width = info.width;
-  result->height = info.height;
-  const uint64_t pixels = uint64_t(info.width) * info.height;
-  if (pixels > kMaxPixels) {
-    setMessage(result, overLimitText(info.width, info.height));
-    failResult(result, VELLUM_ERR_TOO_LARGE, nullptr);
-    return result->status;
-  }
+  if (!startLevelResult(file, level, result, &info)) return result->status;
   int layout = VELLUM_LAYOUT_RGBA;
   PngKind kind = PngKind::Rgba;
   if (info.layout == VELLUM_LAYOUT_INDICES) {
